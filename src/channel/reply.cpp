@@ -1,0 +1,119 @@
+#include "channel/reply.h"
+
+#include "platform/event_services.h"
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <unistd.h>
+
+namespace vantrel {
+
+Reply successReply(int64_t id) {
+    Reply reply;
+    reply.add("id", id).add("ok", true);
+    return reply;
+}
+
+Reply errorReply(int64_t id, std::string message) {
+    Reply reply;
+    reply.add("id", id).add("ok", false).add("error", std::move(message));
+    return reply;
+}
+
+namespace {
+
+void appendString(std::string& out, const std::string& text) {
+    static constexpr char hex[] = "0123456789abcdef";
+    out += '"';
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '/':
+            out += "\\/";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                out += "\\u00";
+                out += hex[c >> 4];
+                out += hex[c & 0xF];
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    out += '"';
+}
+
+template <typename Number> void appendNumber(std::string& out, Number value) {
+    std::array<char, 32> buffer;
+    auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+    out.append(buffer.data(), result.ptr);
+}
+
+} // namespace
+
+std::string serialize(const Reply& reply) {
+    std::string out = "{";
+    bool first = true;
+    for (const auto& [key, value] : reply.entries) {
+        if (!first) out += ',';
+        first = false;
+        appendString(out, key);
+        out += ':';
+        if (const auto* i = std::get_if<int64_t>(&value)) {
+            appendNumber(out, *i);
+        } else if (const auto* b = std::get_if<bool>(&value)) {
+            out += *b ? "true" : "false";
+        } else if (const auto* s = std::get_if<std::string>(&value)) {
+            appendString(out, *s);
+        } else {
+            double d = std::get<double>(value);
+            appendNumber(out, std::isfinite(d) ? d : 0.0);
+        }
+    }
+    out += '}';
+    return out;
+}
+
+void emit(const Reply& reply) {
+    std::string line = serialize(reply);
+    platform::replyWritten(line);
+    line += '\n';
+    // One write call per reply where the pipe allows it; the loop covers partial writes. Errors
+    // (a closed pipe) end the attempt silently: the process carries on with its input.
+    const char* data = line.data();
+    size_t left = line.size();
+    while (left > 0) {
+        ssize_t written = ::write(STDOUT_FILENO, data, left);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        data += written;
+        left -= static_cast<size_t>(written);
+    }
+}
+
+} // namespace vantrel

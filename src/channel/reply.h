@@ -1,0 +1,36 @@
+#pragma once
+// Replies and the one writer of standard output.
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace vantrel {
+
+// One output record: keys in the order they were added, each with an integer, boolean, string
+// or double value.
+struct Reply {
+    using Value = std::variant<int64_t, bool, std::string, double>;
+    std::vector<std::pair<std::string, Value>> entries;
+
+    Reply& add(std::string key, Value value) {
+        entries.emplace_back(std::move(key), std::move(value));
+        return *this;
+    }
+};
+
+Reply successReply(int64_t id);
+Reply errorReply(int64_t id, std::string message);
+
+// Compact JSON: the solidus is written \/, control characters are escaped, other characters are
+// raw UTF-8, doubles are the shortest text that reads back as the same double (a non-finite
+// double, which JSON cannot hold, is written 0). It cannot fail.
+std::string serialize(const Reply& reply);
+
+// Writes the reply as one line to standard output at once. Write errors are ignored: a reader
+// that went away must not stop the process.
+void emit(const Reply& reply);
+
+} // namespace vantrel

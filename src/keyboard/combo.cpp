@@ -1,0 +1,59 @@
+#include "keyboard/keyboard.h"
+
+#include "keyboard/unicode.h"
+#include "platform/event_services.h"
+#include "pointer/pointer.h"
+
+namespace vantrel {
+
+namespace {
+
+// The pieces of a lowercased combination: split at every cluster that is a lone "+", so a "+"
+// carrying a combining mark stays inside its piece; empty pieces vanish.
+std::vector<std::u16string> splitPieces(const std::u16string& text) {
+    std::vector<std::u16string> pieces;
+    std::u16string piece;
+    size_t start = 0;
+    for (size_t end : clusterEnds(text)) {
+        std::u16string_view cluster(text.data() + start, end - start);
+        if (cluster == u"+") {
+            if (!piece.empty()) pieces.push_back(std::move(piece));
+            piece.clear();
+        } else {
+            piece.append(cluster);
+        }
+        start = end;
+    }
+    if (!piece.empty()) pieces.push_back(std::move(piece));
+    return pieces;
+}
+
+} // namespace
+
+void pressCombo(std::string_view combination, int64_t holdMs) {
+    std::vector<std::u16string> pieces = splitPieces(lowercase(toUtf16(combination)));
+    if (pieces.empty()) return;
+    std::string keyName = toUtf8(pieces.back());
+    std::vector<std::string> modifierNames;
+    for (size_t i = 0; i + 1 < pieces.size(); ++i)
+        modifierNames.push_back(toUtf8(composed(pieces[i])));
+    uint64_t mask = flags(modifierNames);
+    std::optional<uint16_t> key = lookUpKey(keyName);
+    if (!key) {
+        if (modifierNames.empty()) typeText(keyName);
+        return;
+    }
+    platform::Event down = platform::createKeyboardEvent(*key, true);
+    if (down) {
+        platform::setFlags(*down, mask);
+        post(down);
+    }
+    if (holdMs >= 1) platform::pause(static_cast<uint32_t>(holdMs * 1000));
+    platform::Event up = platform::createKeyboardEvent(*key, false);
+    if (up) {
+        platform::setFlags(*up, mask);
+        post(up);
+    }
+}
+
+} // namespace vantrel

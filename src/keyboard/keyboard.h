@@ -1,0 +1,40 @@
+#pragma once
+// Keyboard synthesis: the key-name table, modifier flags, combinations, typing and media keys.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace vantrel {
+
+// Key name to macOS virtual key code (an ANSI key position, not a character): 75 lowercase
+// names, built on first use, which the request loop makes happen at start-up.
+const std::unordered_map<std::string, uint16_t>& keyCodes();
+
+// The row of `name`, compared under canonical equivalence (the Greek question mark finds ";").
+std::optional<uint16_t> lookUpKey(std::string_view name);
+
+// The union of the flag bits of the modifier names in `from`; unknown names add nothing. Names
+// are compared exactly: the caller lowercases.
+uint64_t flags(const std::vector<std::string>& from);
+
+// Lowercases the combination, splits it at every "+" that stands alone as a character, and posts
+// the key's down and up events with the modifiers as flags, `holdMs` apart when it is 1 or more.
+// A single piece that is no key name is typed as text; otherwise an unknown key posts nothing.
+void pressCombo(std::string_view combination, int64_t holdMs);
+
+// The longest hold a combination can take: its microseconds must fit 32 bits.
+inline constexpr int64_t longestHoldMs = 4294967;
+
+// Types `text` one extended grapheme cluster at a time: a press and a release carrying the
+// cluster's UTF-16 units, then 8 ms. A cluster of more than 20 units is sent as several such
+// pairs, never splitting a surrogate pair.
+void typeText(std::string_view text);
+
+// Posts the press and the release of a media or special key, by the platform's key type.
+void mediaKey(int32_t code);
+
+} // namespace vantrel

@@ -1,0 +1,51 @@
+#include "keyboard/keyboard.h"
+
+#include "keyboard/unicode.h"
+#include "platform/event_services.h"
+#include "pointer/pointer.h"
+
+#include <span>
+
+namespace vantrel {
+
+namespace {
+
+constexpr uint32_t typingPauseMicroseconds = 8000;
+// The most units one keyboard event carries: macOS keeps only the first 20 of a longer string.
+constexpr size_t mostUnitsPerEvent = 20;
+
+void typeUnits(std::span<const uint16_t> units) {
+    platform::Event down = platform::createKeyboardEvent(0, true);
+    if (down) {
+        platform::keyboardSetUnicodeString(*down, units);
+        post(down);
+    }
+    platform::Event up = platform::createKeyboardEvent(0, false);
+    if (up) {
+        platform::keyboardSetUnicodeString(*up, units);
+        post(up);
+    }
+    platform::pause(typingPauseMicroseconds);
+}
+
+} // namespace
+
+void typeText(std::string_view text) {
+    std::u16string units = toUtf16(text);
+    std::span<const uint16_t> all(reinterpret_cast<const uint16_t*>(units.data()), units.size());
+    size_t start = 0;
+    for (size_t end : clusterEnds(units)) {
+        while (start < end) {
+            size_t take = end - start;
+            if (take > mostUnitsPerEvent) {
+                take = mostUnitsPerEvent;
+                // A high surrogate stays with its low surrogate in the next piece.
+                if ((all[start + take - 1] & 0xFC00) == 0xD800) --take;
+            }
+            typeUnits(all.subspan(start, take));
+            start += take;
+        }
+    }
+}
+
+} // namespace vantrel

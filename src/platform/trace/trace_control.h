@@ -1,0 +1,29 @@
+#pragma once
+// Control of the trace implementation beyond the seam, for its tests and its own start-up.
+
+#include "platform/event_services.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantrel::platform::trace {
+
+struct Config {
+    std::vector<bool> trusted{true}; // successive trust answers; the last one repeats
+    Point cursor;
+    bool failLocation = false, failMouse = false, failKeyboard = false, failScroll = false,
+         failSystem = false;
+    bool realtime = false;
+};
+
+// Reads the VANTREL_TRACE_* variables; on a malformed value, returns nothing and sets `problem`
+// to a one-line description.
+std::optional<Config> configFromEnvironment(std::string& problem);
+
+// Starts over with `config`. With `capture`, lines are kept in memory for takeLines instead of
+// being written to standard error.
+void configure(const Config& config, bool capture);
+std::vector<std::string> takeLines();
+
+} // namespace vantrel::platform::trace
