@@ -1,0 +1,169 @@
+// vantrel-trace as a black box: request lines on a pipe in, reply lines and the trace out.
+
+#include "child_process.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sstream>
+
+namespace vantrel::testing {
+namespace {
+
+using nlohmann::json;
+
+const std::string program = VANTREL_TRACE_EXECUTABLE;
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        out.push_back(line);
+    return out;
+}
+
+std::vector<json> replies(const Finished& finished) {
+    std::vector<json> out;
+    for (const std::string& line : lines(finished.out))
+        out.push_back(json::parse(line));
+    return out;
+}
+
+json invalid() {
+    return {{"id", 0}, {"ok", false}, {"error", "invalid json"}};
+}
+json pong(int64_t id) {
+    return {{"id", id}, {"ok", true}};
+}
+
+TEST(Process, TraceOfALeftClickIsExactlyTheDocumentedLines) {
+    Finished run = runToEnd(program, "{\"id\":3,\"action\":\"left_click\",\"x\":10,\"y\":0}\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "{\"id\":3,\"ok\":true}\n");
+    EXPECT_EQ(run.err,
+              "{\"trusted\":true}\n"
+              "{\"post\":\"mouse\",\"type\":5,\"x\":10,\"y\":0,\"button\":0}\n"
+              "{\"post\":\"mouse\",\"type\":1,\"x\":10,\"y\":0,\"button\":0,\"clickState\":1}\n"
+              "{\"post\":\"mouse\",\"type\":2,\"x\":10,\"y\":0,\"button\":0,\"clickState\":1}\n"
+              "{\"sleep\":40000}\n"
+              "{\"reply\":{\"id\":3,\"ok\":true}}\n");
+}
+
+TEST(Process, LineEndsBlanksAndTheLastLineWithoutALineFeed) {
+    Finished run = runToEnd(program, "\n   \t\n{\"id\":1,\"action\":\"ping\"}\r\n"
+                                     " \t{\"id\":2,\"action\":\"ping\"}\t \n"
+                                     "\xC2\xA0\n"
+                                     "\r\n"
+                                     "{\"id\":3,\"action\":\"ping\"}");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(replies(run), (std::vector<json>{pong(1), pong(2), pong(3)}));
+}
+
+TEST(Process, EveryMalformedLineGetsOneInvalidJsonReplyWithIdZero) {
+    std::string input = "[1,2]\n\"ping\"\n42\ntrue\nnull\n{\"id\":9,\"action\":\"ping\"\n"
+                        "{\"id\":1}{\"id\":2}\n{\"id\":9,\"action\":\"ping\"} x\n"
+                        "\x0b{}\n\r \n";
+    Finished run = runToEnd(program, input + "{\"id\":5,\"action\":\"ping\"}\n");
+    std::vector<json> expected(10, invalid());
+    expected.push_back(pong(5));
+    EXPECT_EQ(replies(run), expected);
+}
+
+TEST(Process, InvalidUtf8IsRepairedNotRejected) {
+    Finished run = runToEnd(program, "{\"action\":\"a\xFF\xE2\x82\"}\n");
+    EXPECT_EQ(run.out,
+              "{\"id\":0,\"ok\":false,\"error\":\"unknown action: a\xEF\xBF\xBD\xEF\xBF\xBD\"}\n");
+}
+
+TEST(Process, NulBytesAnywhereMakeTheLineInvalid) {
+    using namespace std::string_literals;
+    Finished run = runToEnd(program, "{\"action\":\"ping\"}\0tail\n"s
+                                     "{\"action\":\"pi\0ng\"}\n"s
+                                     "\0\n"s);
+    EXPECT_EQ(replies(run), (std::vector<json>{invalid(), invalid(), invalid()}));
+}
+
+TEST(Process, DeepNestingIsAnsweredWithoutCrashing) {
+    std::string deep(100000, '[');
+    deep += std::string(100000, ']');
+    std::string deepObject = "{\"id\":1,\"a\":" + deep + "}";
+    Finished run =
+        runToEnd(program, deep + "\n" + std::string(100000, '{') + "\n" + deepObject + "\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(replies(run),
+              (std::vector<json>{invalid(),
+                                 invalid(),
+                                 {{"id", 1}, {"ok", false}, {"error", "unknown action: "}}}));
+}
+
+TEST(Process, LinesOverSixteenMebibytesAreDroppedAndTheNextLineIsRead) {
+    const size_t limit = 16 * 1024 * 1024;
+    auto padded = [&](size_t size) {
+        std::string line = "{\"id\":1,\"action\":\"ping\",\"pad\":\"";
+        line += std::string(size - line.size() - 2, 'x');
+        return line + "\"}";
+    };
+    Finished run =
+        runToEnd(program, padded(limit) + "\n" + padded(limit) + "\r\n" + padded(limit + 1) + "\n" +
+                              "{\"id\":2,\"action\":\"ping\"}\n" + padded(limit + 5000000));
+    json tooLarge{{"id", 0}, {"ok", false}, {"error", "request too large"}};
+    EXPECT_EQ(replies(run), (std::vector<json>{pong(1), pong(1), tooLarge, pong(2), tooLarge}));
+}
+
+TEST(Process, AClientThatWaitsForEachReplyNeverStalls) {
+    Conversation talk(program);
+    for (int i = 1; i <= 200; ++i) {
+        talk.send("{\"id\":" + std::to_string(i) + ",\"action\":\"ping\"}\n");
+        ASSERT_EQ(json::parse(talk.readLine()), pong(i));
+    }
+    talk.send("{\"id\":0,\"action\":\"type\",\"text\":\"ok\"}");
+    EXPECT_EQ(talk.finish(), 0);
+}
+
+TEST(Process, AClosedStandardOutputNeitherKillsNorStopsTheProcess) {
+    Finished run = runToEnd(program,
+                            "{\"id\":1,\"action\":\"ping\"}\n{\"id\":2,\"action\":\"ping\"}\n"
+                            "{\"id\":3,\"action\":\"type\",\"text\":\"x\"}\n",
+                            {}, OutputTo::closedPipe);
+    EXPECT_EQ(run.status, 0);
+    std::vector<std::string> trace = lines(run.err);
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.back(), "{\"reply\":{\"id\":3,\"ok\":true}}");
+}
+
+TEST(Process, MalformedTraceSettingsStopAtStartWithOneLine) {
+    for (const char* setting : {"VANTREL_TRACE_TRUSTED=yes", "VANTREL_TRACE_TRUSTED=1,,0",
+                                "VANTREL_TRACE_CURSOR=1", "VANTREL_TRACE_CURSOR=a,b",
+                                "VANTREL_TRACE_FAIL=mouse,disk", "VANTREL_TRACE_REALTIME=2"}) {
+        Finished run = runToEnd(program, "{\"action\":\"ping\"}\n", {setting});
+        EXPECT_EQ(run.status, 2) << setting;
+        EXPECT_EQ(run.out, "") << setting;
+        EXPECT_EQ(lines(run.err).size(), 1u) << setting;
+    }
+}
+
+TEST(Process, TraceSettingsShapeTheSimulatedPlatform) {
+    Finished run = runToEnd(program,
+                            "{\"id\":1,\"action\":\"cursor_position\"}\n"
+                            "{\"id\":2,\"action\":\"probe\"}\n{\"id\":3,\"action\":\"probe\"}\n"
+                            "{\"id\":4,\"action\":\"scroll\"}\n",
+                            {"VANTREL_TRACE_CURSOR=12.5,-3", "VANTREL_TRACE_TRUSTED=0,1",
+                             "VANTREL_TRACE_FAIL=scroll,system"});
+    std::vector<json> got = replies(run);
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[0], (json{{"id", 1}, {"ok", true}, {"x", 12.5}, {"y", -3}}));
+    EXPECT_EQ(got[1]["trusted"], false);
+    EXPECT_EQ(got[2]["trusted"], true);
+    EXPECT_EQ(got[3], pong(4));
+    EXPECT_EQ(run.err.find("\"post\":\"scroll\""), std::string::npos);
+}
+
+TEST(Process, EndOfInputAtOnceWritesNothingAndExitsZero) {
+    Finished run = runToEnd(program, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+}
+
+} // namespace
+} // namespace vantrel::testing
