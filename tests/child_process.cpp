@@ -73,7 +73,8 @@ Finished runToEnd(const std::string& program, const std::string& input,
 Conversation::Conversation(const std::string& program,
                            const std::vector<std::string>& environment) {
     int toChild[2], fromChild[2];
-    if (pipe(toChild) != 0 || pipe(fromChild) != 0) throw std::runtime_error("pipe");
+    if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
     pid_ = fork();
     if (pid_ == 0) {
         dup2(toChild[0], 0);

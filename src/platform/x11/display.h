@@ -1,0 +1,117 @@
+#pragma once
+// What the X11 implementation keeps while it is connected: the connection, the keymap as the
+// server currently has it, the keycodes vantrel bound to characters the keymap lacks, and the
+// keys it holds pressed. Internal to src/platform/x11.
+
+#include "platform/event_services.h"
+
+#include <xcb/xcb.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace vantrel::platform {
+
+// An event as the core filled it; rendered into X requests when it is posted.
+struct EventRecord {
+    enum class Kind { position, mouse, key, scroll, system } kind = Kind::position;
+    Point location;
+    uint32_t type = 0;
+    uint32_t button = 0;
+    uint16_t keyCode = 0;
+    bool keyDown = false;
+    uint64_t flags = 0;
+    std::optional<std::vector<uint16_t>> text;
+    int32_t wheels[3] = {0, 0, 0};
+    SystemDefinedFields system;
+};
+
+} // namespace vantrel::platform
+
+namespace vantrel::platform::x11 {
+
+using Clock = std::chrono::steady_clock;
+
+struct ConnectionClose {
+    void operator()(xcb_connection_t* connection) const noexcept { xcb_disconnect(connection); }
+};
+struct KeymapUnref {
+    void operator()(xkb_keymap* keymap) const noexcept { xkb_keymap_unref(keymap); }
+};
+struct ContextUnref {
+    void operator()(xkb_context* context) const noexcept { xkb_context_unref(context); }
+};
+// A reply from XCB, which the caller must free.
+struct ReplyFree {
+    void operator()(void* reply) const noexcept { std::free(reply); }
+};
+template <typename T> using Reply = std::unique_ptr<T, ReplyFree>;
+
+// Where a keysym can be typed: its keycode, the group it sits in, and the real modifiers its
+// level needs.
+struct KeyPlace {
+    xcb_keycode_t keycode = 0;
+    uint32_t group = 0;
+    uint8_t mods = 0;
+};
+
+// A keycode vantrel bound to a keysym the keymap lacked, and when it was last pressed.
+struct Binding {
+    xcb_keycode_t keycode = 0;
+    xkb_keysym_t keysym = 0;
+    Clock::time_point lastUsed;
+};
+
+// A key held down, and what must be undone when it is released.
+struct Stroke {
+    xcb_keycode_t keycode = 0;
+    std::vector<xcb_keycode_t> modifiers; // pressed before the key, released after it
+    std::optional<uint32_t> group; // the group to lock while the key is down, if not the current
+    std::optional<uint32_t> restoreGroup; // the locked group to return to afterwards
+};
+
+struct Display {
+    std::unique_ptr<xcb_connection_t, ConnectionClose> connection;
+    xcb_window_t root = 0;
+    bool xkb = false;
+    uint8_t xkbEventBase = 0;
+    int32_t keyboardDevice = -1;
+
+    std::unique_ptr<xkb_keymap, KeymapUnref> keymap;
+    bool keymapStale = true;
+    std::unordered_map<xkb_keysym_t, std::vector<KeyPlace>> places;
+    xcb_keycode_t holdable[8] = {};   // a key that sets each real modifier, 0 when none can be held
+    std::vector<xcb_keycode_t> spare; // keycodes with no symbols, free to bind
+    std::vector<Binding> bindings;
+
+    std::map<uint32_t, Stroke> held; // by the core's key code, or by media key type
+};
+
+// The one connection, when there is one.
+std::optional<Display>& display();
+
+// Connects when there is no connection; nothing when the display cannot be reached.
+Display* connected();
+
+// Sends what is buffered and waits until the server has handled it.
+bool roundTrip(Display& display);
+
+// Reads pending events: keymap change notices mark the keymap stale; errors are dropped.
+void drainEvents(Display& display);
+
+// Renders a keyboard or system-defined event; defined with the keymap code.
+void postKey(Display& display, const EventRecord& event);
+void postSystem(Display& display, const EventRecord& event);
+
+// Forgets and, when the server is still there, removes every binding (at the end of input).
+void releaseEverything(Display& display);
+
+void fakeInput(Display& display, uint8_t type, uint8_t detail, int16_t x = 0, int16_t y = 0);
+
+} // namespace vantrel::platform::x11

@@ -1,0 +1,296 @@
+// The X11 implementation of the event services: renders the core's events as XTEST input on the
+// display that DISPLAY names, through XCB (which reports a lost server instead of ending the
+// process). It connects on first need, answers the trust check with the health of that
+// connection, and connects again after the server went away. It never writes to standard error
+// and no X error ends the process.
+
+#include "platform/event_services.h"
+#include "platform/x11/display.h"
+
+#include "platform/x11/xkb_protocol.h"
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+#include <xkbcommon/xkbcommon-x11.h>
+
+#include <cerrno>
+#include <cmath>
+#include <ctime>
+
+namespace vantrel::platform {
+
+namespace x11 {
+
+std::optional<Display>& display() {
+    static std::optional<Display> current;
+    return current;
+}
+
+namespace {
+
+bool broken(const Display& d) {
+    return xcb_connection_has_error(d.connection.get()) != 0;
+}
+
+// Selects the XKB notices that say the keymap changed, so it is read again before it is used.
+void watchKeymap(Display& d) {
+    constexpr uint16_t events =
+        XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
+    constexpr uint16_t mapParts =
+        XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS | XCB_XKB_MAP_PART_MODIFIER_MAP |
+        XCB_XKB_MAP_PART_EXPLICIT_COMPONENTS | XCB_XKB_MAP_PART_KEY_ACTIONS |
+        XCB_XKB_MAP_PART_VIRTUAL_MODS | XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
+    constexpr uint16_t newKeyboard = XCB_XKB_NKN_DETAIL_KEYCODES;
+    xcb_xkb_select_events_details_t details{};
+    details.affectNewKeyboard = newKeyboard;
+    details.newKeyboardDetails = newKeyboard;
+    xcb_xkb_select_events_aux(d.connection.get(), XCB_XKB_ID_USE_CORE_KBD, events, 0, 0, mapParts,
+                              mapParts, &details);
+}
+
+} // namespace
+
+Display* connected() {
+    std::optional<Display>& current = display();
+    if (current) return &*current;
+    int screenNumber = 0;
+    std::unique_ptr<xcb_connection_t, ConnectionClose> connection(
+        xcb_connect(nullptr, &screenNumber));
+    if (!connection || xcb_connection_has_error(connection.get())) return nullptr;
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection.get()));
+    for (int i = 0; i < screenNumber && screens.rem; ++i)
+        xcb_screen_next(&screens);
+    if (!screens.rem) return nullptr;
+    Display& d = current.emplace();
+    d.connection = std::move(connection);
+    d.root = screens.data->root;
+    uint8_t eventBase = 0;
+    d.xkb = xkb_x11_setup_xkb_extension(
+                d.connection.get(), XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+                XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, &eventBase, nullptr) == 1;
+    if (d.xkb) {
+        d.xkbEventBase = eventBase;
+        d.keyboardDevice = xkb_x11_get_core_keyboard_device_id(d.connection.get());
+        d.xkb = d.keyboardDevice >= 0;
+        if (d.xkb) watchKeymap(d);
+    }
+    return &d;
+}
+
+bool roundTrip(Display& d) {
+    Reply<xcb_get_input_focus_reply_t> reply(xcb_get_input_focus_reply(
+        d.connection.get(), xcb_get_input_focus(d.connection.get()), nullptr));
+    return reply != nullptr;
+}
+
+void drainEvents(Display& d) {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(d.connection.get())) {
+        uint8_t type = event->response_type & 0x7F;
+        if (type == XCB_MAPPING_NOTIFY) {
+            d.keymapStale = true;
+        } else if (d.xkb && type == d.xkbEventBase) {
+            // Every XKB event carries its own kind in the second byte.
+            uint8_t kind = reinterpret_cast<const uint8_t*>(event)[1];
+            if (kind == XCB_XKB_NEW_KEYBOARD_NOTIFY || kind == XCB_XKB_MAP_NOTIFY)
+                d.keymapStale = true;
+        }
+        std::free(event);
+    }
+}
+
+void fakeInput(Display& d, uint8_t type, uint8_t detail, int16_t x, int16_t y) {
+    xcb_test_fake_input(d.connection.get(), type, detail, XCB_CURRENT_TIME,
+                        type == XCB_MOTION_NOTIFY ? d.root : XCB_NONE, x, y, 0);
+}
+
+namespace {
+
+// The protocol carries 16-bit signed coordinates.
+int16_t coordinate(double value) {
+    double rounded = std::round(value);
+    if (!(rounded > -32768.0)) return -32768;
+    if (rounded > 32767.0) return 32767;
+    return static_cast<int16_t>(rounded);
+}
+
+std::optional<Point> pointerPosition(Display& d) {
+    Reply<xcb_query_pointer_reply_t> reply(xcb_query_pointer_reply(
+        d.connection.get(), xcb_query_pointer(d.connection.get(), d.root), nullptr));
+    if (!reply) return std::nullopt;
+    return Point{static_cast<double>(reply->root_x), static_cast<double>(reply->root_y)};
+}
+
+void postMouse(Display& d, const EventRecord& event) {
+    int16_t x = coordinate(event.location.x), y = coordinate(event.location.y);
+    uint8_t button = 0;
+    bool press = false;
+    switch (event.type) {
+    case leftMouseDown:
+        button = 1, press = true;
+        break;
+    case leftMouseUp:
+        button = 1;
+        break;
+    case rightMouseDown:
+        button = 3, press = true;
+        break;
+    case rightMouseUp:
+        button = 3;
+        break;
+    case otherMouseDown:
+        button = 2, press = true;
+        break;
+    case otherMouseUp:
+        button = 2;
+        break;
+    default:
+        break; // moved and dragged events are motions
+    }
+    std::optional<Point> at = button ? pointerPosition(d) : std::nullopt;
+    if (!button || !at || at->x != x || at->y != y) fakeInput(d, XCB_MOTION_NOTIFY, 0, x, y);
+    if (button) fakeInput(d, press ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, button);
+}
+
+void clicks(Display& d, int32_t delta, uint8_t positive, uint8_t negative) {
+    uint8_t button = delta > 0 ? positive : negative;
+    int64_t count = delta > 0 ? delta : -static_cast<int64_t>(delta);
+    for (int64_t i = 0; i < count; ++i) {
+        fakeInput(d, XCB_BUTTON_PRESS, button);
+        fakeInput(d, XCB_BUTTON_RELEASE, button);
+    }
+}
+
+EventRecord* makeRecord(EventRecord::Kind kind) {
+    auto* record = new EventRecord;
+    record->kind = kind;
+    return record;
+}
+
+} // namespace
+
+} // namespace x11
+
+using x11::Display;
+
+void EventRelease::operator()(EventRecord* event) const noexcept {
+    delete event;
+}
+
+void openEventServices() {}
+
+void closeEventServices() {
+    std::optional<Display>& current = x11::display();
+    if (!current) return;
+    if (!xcb_connection_has_error(current->connection.get())) x11::releaseEverything(*current);
+    current.reset();
+}
+
+Event createEvent() {
+    Display* d = x11::connected();
+    if (!d || x11::broken(*d)) return nullptr;
+    std::optional<Point> at = x11::pointerPosition(*d);
+    if (!at) return nullptr;
+    Event event(x11::makeRecord(EventRecord::Kind::position));
+    event->location = *at;
+    return event;
+}
+
+Point eventLocation(const EventRecord& event) {
+    return event.location;
+}
+
+Event createMouseEvent(uint32_t type, Point location, uint32_t button) {
+    Event event(x11::makeRecord(EventRecord::Kind::mouse));
+    event->type = type;
+    event->location = location;
+    event->button = button;
+    return event;
+}
+
+// X has no click-number field: applications count clicks by time, which the core's pauses give.
+void setIntegerValueField(EventRecord&, uint32_t, int64_t) {}
+
+Event createKeyboardEvent(uint16_t virtualKey, bool keyDown) {
+    Event event(x11::makeRecord(EventRecord::Kind::key));
+    event->keyCode = virtualKey;
+    event->keyDown = keyDown;
+    return event;
+}
+
+void setFlags(EventRecord& event, uint64_t flags) {
+    event.flags = flags;
+}
+
+void keyboardSetUnicodeString(EventRecord& event, std::span<const uint16_t> units) {
+    event.text.emplace(units.begin(), units.end());
+}
+
+Event createScrollWheelEvent2(uint32_t, uint32_t, int32_t wheel1, int32_t wheel2, int32_t wheel3) {
+    Event event(x11::makeRecord(EventRecord::Kind::scroll));
+    event->wheels[0] = wheel1;
+    event->wheels[1] = wheel2;
+    event->wheels[2] = wheel3;
+    return event;
+}
+
+Event createSystemDefinedEvent(const SystemDefinedFields& fields) {
+    Event event(x11::makeRecord(EventRecord::Kind::system));
+    event->system = fields;
+    return event;
+}
+
+void postEvent(EventRecord& event) {
+    std::optional<Display>& current = x11::display();
+    if (!current || x11::broken(*current)) return;
+    Display& d = *current;
+    switch (event.kind) {
+    case EventRecord::Kind::position:
+        return;
+    case EventRecord::Kind::mouse:
+        x11::postMouse(d, event);
+        break;
+    case EventRecord::Kind::scroll:
+        // One click per line: button 4 up, 5 down, 6 left, 7 right.
+        x11::clicks(d, event.wheels[0], 4, 5);
+        x11::clicks(d, event.wheels[1], 6, 7);
+        break;
+    case EventRecord::Kind::key:
+        x11::postKey(d, event);
+        break;
+    case EventRecord::Kind::system:
+        x11::postSystem(d, event);
+        break;
+    }
+    // Each post reaches the server at once, so the core's pauses are the pauses it sees.
+    xcb_flush(d.connection.get());
+}
+
+bool isProcessTrusted() {
+    std::optional<Display>& current = x11::display();
+    if (current && (x11::broken(*current) || !x11::roundTrip(*current))) {
+        // The server went away: drop the connection; the next check connects afresh.
+        current.reset();
+        return false;
+    }
+    Display* d = x11::connected();
+    if (!d) return false;
+    const xcb_query_extension_reply_t* xtest =
+        xcb_get_extension_data(d->connection.get(), &xcb_test_id);
+    return xtest && xtest->present && !x11::broken(*d);
+}
+
+void pause(uint32_t microseconds) {
+    timespec wait{static_cast<time_t>(microseconds / 1000000),
+                  static_cast<long>(microseconds % 1000000) * 1000};
+    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
+}
+
+// Each line is a button click sent to the server; beyond this a scroll would hold the process
+// for minutes.
+int64_t largestScrollAmount() {
+    return 10000;
+}
+
+void replyWritten(std::string_view) {}
+
+} // namespace vantrel::platform

@@ -1,0 +1,569 @@
+// Keyboard rendering for X11: the core's key codes and typed text become XTEST key presses on
+// the keycodes the server's current keymap has for them, in whatever layout and group is active.
+//
+// A character the keymap lacks is bound to a spare keycode (one with no symbols). Clients decode
+// a key event with the keymap they hold when they read it, so changing a binding soon after its
+// key was pressed can make a client decode that press with the new symbol. Bindings are therefore
+// kept and reused, least recently used first, and a keycode is rebound only once it has been
+// left alone for `rebindDelay`; each new binding is confirmed by a round trip before its key is
+// pressed, so every client has the change notice queued ahead of the key event.
+
+#include "platform/x11/display.h"
+
+#include "platform/x11/xkb_protocol.h"
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+#include <xkbcommon/xkbcommon-x11.h>
+
+#include <algorithm>
+#include <bit>
+#include <ctime>
+#include <thread>
+
+namespace vantrel::platform::x11 {
+
+namespace {
+
+constexpr auto rebindDelay = std::chrono::milliseconds(100);
+
+xkb_context* context() {
+    // One context for the process: the keymap is read from the server, never from files, and
+    // nothing is logged.
+    static std::unique_ptr<xkb_context, ContextUnref> shared = [] {
+        std::unique_ptr<xkb_context, ContextUnref> made(
+            xkb_context_new(static_cast<xkb_context_flags>(XKB_CONTEXT_NO_DEFAULT_INCLUDES |
+                                                           XKB_CONTEXT_NO_ENVIRONMENT_NAMES)));
+        if (made) {
+            xkb_context_set_log_fn(made.get(),
+                                   [](xkb_context*, xkb_log_level, const char*, va_list) {});
+            xkb_context_set_log_level(made.get(), XKB_LOG_LEVEL_CRITICAL);
+        }
+        return made;
+    }();
+    return shared.get();
+}
+
+bool isLockKeysym(xkb_keysym_t sym) {
+    return sym == XKB_KEY_Caps_Lock || sym == XKB_KEY_Shift_Lock || sym == XKB_KEY_Num_Lock ||
+           sym == XKB_KEY_Scroll_Lock;
+}
+
+xkb_keysym_t firstSym(xkb_keymap* keymap, xkb_keycode_t keycode) {
+    const xkb_keysym_t* syms = nullptr;
+    if (xkb_keymap_num_layouts_for_key(keymap, keycode) == 0) return XKB_KEY_NoSymbol;
+    int count = xkb_keymap_key_get_syms_by_level(keymap, keycode, 0, 0, &syms);
+    return count > 0 ? syms[0] : XKB_KEY_NoSymbol;
+}
+
+bool hasSymbols(xkb_keymap* keymap, xkb_keycode_t keycode) {
+    xkb_layout_index_t layouts = xkb_keymap_num_layouts_for_key(keymap, keycode);
+    for (xkb_layout_index_t layout = 0; layout < layouts; ++layout) {
+        xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap, keycode, layout);
+        for (xkb_level_index_t level = 0; level < levels; ++level) {
+            const xkb_keysym_t* syms = nullptr;
+            if (xkb_keymap_key_get_syms_by_level(keymap, keycode, layout, level, &syms) > 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+// Reads the server's keymap and works out where each keysym can be typed, which key holds each
+// real modifier, and which keycodes are free. Bindings the new keymap no longer shows are
+// forgotten (a layout change wipes them).
+void readKeymap(Display& d) {
+    d.keymapStale = false;
+    d.places.clear();
+    d.spare.clear();
+    d.keymap.reset();
+    if (!d.xkb || !context()) return;
+    d.keymap.reset(xkb_x11_keymap_new_from_device(context(), d.connection.get(), d.keyboardDevice,
+                                                  XKB_KEYMAP_COMPILE_NO_FLAGS));
+    xkb_keymap* keymap = d.keymap.get();
+    if (!keymap) return;
+
+    Reply<xcb_get_modifier_mapping_reply_t> modmap(xcb_get_modifier_mapping_reply(
+        d.connection.get(), xcb_get_modifier_mapping(d.connection.get()), nullptr));
+    std::vector<bool> inModmap(256, false);
+    std::fill(std::begin(d.holdable), std::end(d.holdable), 0);
+    if (modmap) {
+        int perModifier = modmap->keycodes_per_modifier;
+        const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(modmap.get());
+        for (int mod = 0; mod < 8; ++mod) {
+            for (int i = 0; i < perModifier; ++i) {
+                xcb_keycode_t code = codes[mod * perModifier + i];
+                if (!code) continue;
+                inModmap[code] = true;
+                if (!d.holdable[mod] && !isLockKeysym(firstSym(keymap, code)))
+                    d.holdable[mod] = code;
+            }
+        }
+    }
+    uint8_t usable = 0;
+    for (int mod = 0; mod < 8; ++mod)
+        if (d.holdable[mod]) usable |= static_cast<uint8_t>(1u << mod);
+
+    xkb_keycode_t lowest = std::max<xkb_keycode_t>(8, xkb_keymap_min_keycode(keymap));
+    xkb_keycode_t highest = std::min<xkb_keycode_t>(255, xkb_keymap_max_keycode(keymap));
+    for (xkb_keycode_t keycode = lowest; keycode <= highest; ++keycode) {
+        if (!hasSymbols(keymap, keycode)) {
+            if (!inModmap[keycode]) d.spare.push_back(static_cast<xcb_keycode_t>(keycode));
+            continue;
+        }
+        xkb_layout_index_t layouts = xkb_keymap_num_layouts_for_key(keymap, keycode);
+        for (xkb_layout_index_t layout = 0; layout < layouts; ++layout) {
+            xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap, keycode, layout);
+            for (xkb_level_index_t level = 0; level < levels; ++level) {
+                const xkb_keysym_t* syms = nullptr;
+                if (xkb_keymap_key_get_syms_by_level(keymap, keycode, layout, level, &syms) != 1)
+                    continue;
+                xkb_mod_mask_t masks[16];
+                size_t count =
+                    xkb_keymap_key_get_mods_for_level(keymap, keycode, layout, level, masks, 16);
+                // The mask with the fewest modifiers that can all be held; levels reached only
+                // through a lock (Caps Lock, Num Lock) are left alone.
+                std::optional<uint8_t> best;
+                for (size_t i = 0; i < count; ++i) {
+                    if (masks[i] & ~static_cast<xkb_mod_mask_t>(usable)) continue;
+                    auto mask = static_cast<uint8_t>(masks[i]);
+                    if (!best || std::popcount(mask) < std::popcount(*best)) best = mask;
+                }
+                if (!best) continue;
+                d.places[syms[0]].push_back(
+                    KeyPlace{static_cast<xcb_keycode_t>(keycode), layout, *best});
+            }
+        }
+    }
+
+    std::erase_if(d.bindings, [&](const Binding& binding) {
+        auto found = d.places.find(binding.keysym);
+        return found == d.places.end() ||
+               std::none_of(found->second.begin(), found->second.end(),
+                            [&](const KeyPlace& p) { return p.keycode == binding.keycode; });
+    });
+}
+
+void refreshKeymap(Display& d) {
+    drainEvents(d);
+    if (d.keymapStale) readKeymap(d);
+}
+
+struct GroupState {
+    uint32_t effective = 0;
+    uint32_t locked = 0;
+};
+
+GroupState groupState(Display& d) {
+    if (!d.xkb) return {};
+    Reply<xcb_xkb_get_state_reply_t> state(xcb_xkb_get_state_reply(
+        d.connection.get(), xcb_xkb_get_state(d.connection.get(), XCB_XKB_ID_USE_CORE_KBD),
+        nullptr));
+    if (!state) return {};
+    return {state->group, state->lockedGroup};
+}
+
+void lockGroup(Display& d, uint32_t group) {
+    xcb_xkb_latch_lock_state(d.connection.get(), XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1,
+                             static_cast<uint8_t>(group), 0, 0, 0);
+}
+
+bool isBound(const Display& d, xcb_keycode_t keycode) {
+    return std::any_of(d.bindings.begin(), d.bindings.end(),
+                       [&](const Binding& b) { return b.keycode == keycode; });
+}
+
+// A keycode for a keysym the keymap lacks: its existing binding, a spare keycode, or the least
+// recently used binding once it has rested long enough.
+std::optional<xcb_keycode_t> bind(Display& d, xkb_keysym_t keysym) {
+    for (Binding& binding : d.bindings) {
+        if (binding.keysym == keysym) {
+            binding.lastUsed = Clock::now();
+            return binding.keycode;
+        }
+    }
+    std::optional<xcb_keycode_t> keycode;
+    for (xcb_keycode_t candidate : d.spare) {
+        if (!isBound(d, candidate)) {
+            keycode = candidate;
+            break;
+        }
+    }
+    if (!keycode) {
+        if (d.bindings.empty()) return std::nullopt;
+        auto oldest = std::min_element(
+            d.bindings.begin(), d.bindings.end(),
+            [](const Binding& a, const Binding& b) { return a.lastUsed < b.lastUsed; });
+        std::this_thread::sleep_until(oldest->lastUsed + rebindDelay);
+        keycode = oldest->keycode;
+        d.bindings.erase(oldest);
+    }
+    // The same symbol on both levels, so that a held Shift does not change it.
+    xcb_keysym_t syms[2] = {keysym, keysym};
+    xcb_change_keyboard_mapping(d.connection.get(), 1, *keycode, 2, syms);
+    if (!roundTrip(d)) return std::nullopt;
+    d.bindings.push_back(Binding{*keycode, keysym, Clock::now()});
+    return keycode;
+}
+
+// The keycode, group and modifier keys that type `keysym` now, binding a spare keycode when the
+// keymap has no place for it.
+std::optional<Stroke> strokeFor(Display& d, xkb_keysym_t keysym, bool mayBind = true) {
+    if (keysym == XKB_KEY_NoSymbol) return std::nullopt;
+    refreshKeymap(d);
+    if (!d.keymap) return std::nullopt;
+    GroupState group = groupState(d);
+    Stroke stroke;
+    auto found = d.places.find(keysym);
+    if (found != d.places.end()) {
+        // A key of one group types its symbol in every group; a key of several only in its own.
+        auto typesNow = [&](const KeyPlace& p) {
+            return p.group == group.effective ||
+                   xkb_keymap_num_layouts_for_key(d.keymap.get(), p.keycode) == 1;
+        };
+        const KeyPlace* best = nullptr;
+        auto rank = [&](const KeyPlace& p) {
+            return std::make_tuple(!typesNow(p), std::popcount(p.mods), p.keycode);
+        };
+        for (const KeyPlace& place : found->second)
+            if (!best || rank(place) < rank(*best)) best = &place;
+        for (Binding& binding : d.bindings)
+            if (binding.keycode == best->keycode) binding.lastUsed = Clock::now();
+        stroke.keycode = best->keycode;
+        for (int mod = 0; mod < 8; ++mod)
+            if (best->mods & (1u << mod)) stroke.modifiers.push_back(d.holdable[mod]);
+        if (!typesNow(*best)) {
+            stroke.group = best->group;
+            stroke.restoreGroup = group.locked;
+        }
+        return stroke;
+    }
+    if (!mayBind) return std::nullopt;
+    std::optional<xcb_keycode_t> keycode = bind(d, keysym);
+    if (!keycode) return std::nullopt;
+    stroke.keycode = *keycode;
+    return stroke;
+}
+
+void press(Display& d, const Stroke& stroke, const std::vector<xcb_keycode_t>& before = {}) {
+    if (stroke.group) lockGroup(d, *stroke.group);
+    for (xcb_keycode_t modifier : before)
+        fakeInput(d, XCB_KEY_PRESS, modifier);
+    for (xcb_keycode_t modifier : stroke.modifiers)
+        fakeInput(d, XCB_KEY_PRESS, modifier);
+    fakeInput(d, XCB_KEY_PRESS, stroke.keycode);
+}
+
+void release(Display& d, const Stroke& stroke) {
+    fakeInput(d, XCB_KEY_RELEASE, stroke.keycode);
+    for (auto modifier = stroke.modifiers.rbegin(); modifier != stroke.modifiers.rend(); ++modifier)
+        fakeInput(d, XCB_KEY_RELEASE, *modifier);
+    if (stroke.restoreGroup) lockGroup(d, *stroke.restoreGroup);
+    for (Binding& binding : d.bindings)
+        if (binding.keycode == stroke.keycode) binding.lastUsed = Clock::now();
+}
+
+// The unshifted keysym of each virtual key code of the key-name table.
+xkb_keysym_t keysymForKeyCode(uint16_t code) {
+    switch (code) {
+    case 0:
+        return XKB_KEY_a;
+    case 1:
+        return XKB_KEY_s;
+    case 2:
+        return XKB_KEY_d;
+    case 3:
+        return XKB_KEY_f;
+    case 4:
+        return XKB_KEY_h;
+    case 5:
+        return XKB_KEY_g;
+    case 6:
+        return XKB_KEY_z;
+    case 7:
+        return XKB_KEY_x;
+    case 8:
+        return XKB_KEY_c;
+    case 9:
+        return XKB_KEY_v;
+    case 11:
+        return XKB_KEY_b;
+    case 12:
+        return XKB_KEY_q;
+    case 13:
+        return XKB_KEY_w;
+    case 14:
+        return XKB_KEY_e;
+    case 15:
+        return XKB_KEY_r;
+    case 16:
+        return XKB_KEY_y;
+    case 17:
+        return XKB_KEY_t;
+    case 31:
+        return XKB_KEY_o;
+    case 32:
+        return XKB_KEY_u;
+    case 34:
+        return XKB_KEY_i;
+    case 35:
+        return XKB_KEY_p;
+    case 37:
+        return XKB_KEY_l;
+    case 38:
+        return XKB_KEY_j;
+    case 40:
+        return XKB_KEY_k;
+    case 45:
+        return XKB_KEY_n;
+    case 46:
+        return XKB_KEY_m;
+    case 18:
+        return XKB_KEY_1;
+    case 19:
+        return XKB_KEY_2;
+    case 20:
+        return XKB_KEY_3;
+    case 21:
+        return XKB_KEY_4;
+    case 22:
+        return XKB_KEY_6;
+    case 23:
+        return XKB_KEY_5;
+    case 25:
+        return XKB_KEY_9;
+    case 26:
+        return XKB_KEY_7;
+    case 28:
+        return XKB_KEY_8;
+    case 29:
+        return XKB_KEY_0;
+    case 24:
+        return XKB_KEY_equal;
+    case 27:
+        return XKB_KEY_minus;
+    case 30:
+        return XKB_KEY_bracketright;
+    case 33:
+        return XKB_KEY_bracketleft;
+    case 39:
+        return XKB_KEY_apostrophe;
+    case 41:
+        return XKB_KEY_semicolon;
+    case 42:
+        return XKB_KEY_backslash;
+    case 43:
+        return XKB_KEY_comma;
+    case 44:
+        return XKB_KEY_slash;
+    case 47:
+        return XKB_KEY_period;
+    case 36:
+        return XKB_KEY_Return;
+    case 48:
+        return XKB_KEY_Tab;
+    case 49:
+        return XKB_KEY_space;
+    case 51:
+        return XKB_KEY_BackSpace;
+    case 53:
+        return XKB_KEY_Escape;
+    case 117:
+        return XKB_KEY_Delete;
+    case 123:
+        return XKB_KEY_Left;
+    case 124:
+        return XKB_KEY_Right;
+    case 125:
+        return XKB_KEY_Down;
+    case 126:
+        return XKB_KEY_Up;
+    case 115:
+        return XKB_KEY_Home;
+    case 119:
+        return XKB_KEY_End;
+    case 116:
+        return XKB_KEY_Prior;
+    case 121:
+        return XKB_KEY_Next;
+    case 122:
+        return XKB_KEY_F1;
+    case 120:
+        return XKB_KEY_F2;
+    case 99:
+        return XKB_KEY_F3;
+    case 118:
+        return XKB_KEY_F4;
+    case 96:
+        return XKB_KEY_F5;
+    case 97:
+        return XKB_KEY_F6;
+    case 98:
+        return XKB_KEY_F7;
+    case 100:
+        return XKB_KEY_F8;
+    case 101:
+        return XKB_KEY_F9;
+    case 109:
+        return XKB_KEY_F10;
+    case 103:
+        return XKB_KEY_F11;
+    case 111:
+        return XKB_KEY_F12;
+    default:
+        return XKB_KEY_NoSymbol;
+    }
+}
+
+// The keysyms of typed text, one per character: line ends (CR, LF, CR LF) are one Return.
+std::vector<xkb_keysym_t> keysymsOf(const std::vector<uint16_t>& units) {
+    std::vector<xkb_keysym_t> syms;
+    for (size_t i = 0; i < units.size(); ++i) {
+        char32_t c = units[i];
+        if ((c & 0xFC00) == 0xD800 && i + 1 < units.size() && (units[i + 1] & 0xFC00) == 0xDC00) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            ++i;
+        }
+        switch (c) {
+        case '\r':
+            if (i + 1 < units.size() && units[i + 1] == '\n') ++i;
+            syms.push_back(XKB_KEY_Return);
+            break;
+        case '\n':
+            syms.push_back(XKB_KEY_Return);
+            break;
+        case '\t':
+            syms.push_back(XKB_KEY_Tab);
+            break;
+        case 0x08:
+            syms.push_back(XKB_KEY_BackSpace);
+            break;
+        case 0x1B:
+            syms.push_back(XKB_KEY_Escape);
+            break;
+        case 0x7F:
+            syms.push_back(XKB_KEY_Delete);
+            break;
+        default:
+            syms.push_back(xkb_utf32_to_keysym(c));
+            break;
+        }
+    }
+    return syms;
+}
+
+// Held keys are tracked by the core's key code; typed text and media keys by their own ranges.
+constexpr uint32_t typedTextKey = 0x10000;
+constexpr uint32_t mediaKeyBase = 0x20000;
+
+void releaseHeld(Display& d, uint32_t slot) {
+    auto found = d.held.find(slot);
+    if (found == d.held.end()) return;
+    release(d, found->second);
+    d.held.erase(found);
+}
+
+} // namespace
+
+void postKey(Display& d, const EventRecord& event) {
+    if (event.text) {
+        // The key down types the characters and holds the last one; the key up releases it.
+        if (!event.keyDown) return releaseHeld(d, typedTextKey);
+        releaseHeld(d, typedTextKey);
+        std::vector<xkb_keysym_t> syms = keysymsOf(*event.text);
+        for (size_t i = 0; i < syms.size(); ++i) {
+            std::optional<Stroke> stroke = strokeFor(d, syms[i]);
+            if (!stroke) continue;
+            press(d, *stroke);
+            if (i + 1 < syms.size()) {
+                release(d, *stroke);
+            } else {
+                d.held[typedTextKey] = std::move(*stroke);
+            }
+        }
+        return;
+    }
+    uint32_t slot = event.keyCode;
+    if (!event.keyDown) return releaseHeld(d, slot);
+    releaseHeld(d, slot);
+    std::optional<Stroke> stroke = strokeFor(d, keysymForKeyCode(event.keyCode));
+    if (!stroke) return;
+    // X has no per-event flags: the modifier keys of the mask are pressed around the key.
+    std::vector<xcb_keycode_t> modifiers;
+    constexpr std::pair<uint64_t, xkb_keysym_t> modifierKeys[] = {
+        {flagMaskCommand, XKB_KEY_Super_L},
+        {flagMaskControl, XKB_KEY_Control_L},
+        {flagMaskAlternate, XKB_KEY_Alt_L},
+        {flagMaskShift, XKB_KEY_Shift_L}};
+    for (const auto& [flag, keysym] : modifierKeys) {
+        if (!(event.flags & flag)) continue;
+        std::optional<Stroke> modifier = strokeFor(d, keysym, false);
+        if (modifier &&
+            std::find(modifiers.begin(), modifiers.end(), modifier->keycode) == modifiers.end())
+            modifiers.push_back(modifier->keycode);
+    }
+    std::erase_if(stroke->modifiers, [&](xcb_keycode_t code) {
+        return std::find(modifiers.begin(), modifiers.end(), code) != modifiers.end();
+    });
+    press(d, *stroke, modifiers);
+    stroke->modifiers.insert(stroke->modifiers.begin(), modifiers.begin(), modifiers.end());
+    d.held[slot] = std::move(*stroke);
+}
+
+void postSystem(Display& d, const EventRecord& event) {
+    static constexpr xkb_keysym_t mediaKeysyms[] = {XKB_KEY_XF86AudioRaiseVolume,
+                                                    XKB_KEY_XF86AudioLowerVolume,
+                                                    XKB_KEY_XF86MonBrightnessUp,
+                                                    XKB_KEY_XF86MonBrightnessDown,
+                                                    XKB_KEY_Caps_Lock,
+                                                    XKB_KEY_Help,
+                                                    XKB_KEY_XF86PowerOff,
+                                                    XKB_KEY_XF86AudioMute,
+                                                    XKB_KEY_Up,
+                                                    XKB_KEY_Down,
+                                                    XKB_KEY_Num_Lock,
+                                                    XKB_KEY_NoSymbol,
+                                                    XKB_KEY_NoSymbol,
+                                                    XKB_KEY_XF86LaunchB,
+                                                    XKB_KEY_XF86Eject,
+                                                    XKB_KEY_XF86Display,
+                                                    XKB_KEY_XF86AudioPlay,
+                                                    XKB_KEY_XF86AudioNext,
+                                                    XKB_KEY_XF86AudioPrev,
+                                                    XKB_KEY_XF86AudioForward,
+                                                    XKB_KEY_XF86AudioRewind,
+                                                    XKB_KEY_XF86KbdBrightnessUp,
+                                                    XKB_KEY_XF86KbdBrightnessDown,
+                                                    XKB_KEY_XF86KbdLightOnOff};
+    auto word = static_cast<uint32_t>(event.system.data1);
+    uint32_t keyType = (word >> 16) & 0xFFFF, state = (word >> 8) & 0xFF;
+    if (keyType >= std::size(mediaKeysyms) || mediaKeysyms[keyType] == XKB_KEY_NoSymbol) return;
+    uint32_t slot = mediaKeyBase + keyType;
+    if (state == 0x0B) return releaseHeld(d, slot);
+    if (state != 0x0A) return;
+    releaseHeld(d, slot);
+    std::optional<Stroke> stroke = strokeFor(d, mediaKeysyms[keyType]);
+    if (!stroke) return;
+    press(d, *stroke);
+    d.held[slot] = std::move(*stroke);
+}
+
+void releaseEverything(Display& d) {
+    while (!d.held.empty())
+        releaseHeld(d, d.held.begin()->first);
+    if (!d.bindings.empty()) {
+        // Clients may still be decoding the last keys: let the bindings rest before removing them.
+        Clock::time_point last = d.bindings.front().lastUsed;
+        for (const Binding& binding : d.bindings)
+            last = std::max(last, binding.lastUsed);
+        xcb_flush(d.connection.get());
+        std::this_thread::sleep_until(last + rebindDelay);
+        for (const Binding& binding : d.bindings) {
+            xcb_keysym_t none[2] = {XKB_KEY_NoSymbol, XKB_KEY_NoSymbol};
+            xcb_change_keyboard_mapping(d.connection.get(), 1, binding.keycode, 2, none);
+        }
+        d.bindings.clear();
+    }
+    roundTrip(d);
+}
+
+} // namespace vantrel::platform::x11

@@ -1,0 +1,340 @@
+// vantrel on a real X server (a private Xvfb), observed by independent X clients: xinput for
+// raw and device events, xdotool for the pointer, and xterm running cat for typed text.
+
+#include "x_session.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <sys/stat.h>
+#include <thread>
+
+namespace vantrel::testing {
+namespace {
+
+struct X11Test : ::testing::Test {
+    TempDir dir;
+    XServer server;
+    std::string errors = dir.path + "/vantrel-stderr.txt";
+    std::optional<Vantrel> vantrel{std::in_place, server.name(), errors};
+
+    void TearDown() override {
+        if (vantrel) {
+            EXPECT_EQ(vantrel->finish(), 0);
+        }
+        vantrel.reset();
+        std::ifstream written(errors);
+        std::string text((std::istreambuf_iterator<char>(written)), {});
+        EXPECT_EQ(text, "") << "vantrel wrote to standard error";
+    }
+};
+
+std::vector<XiEvent> only(const std::vector<XiEvent>& events, const std::string& name,
+                          bool master = false) {
+    std::vector<XiEvent> out;
+    for (const XiEvent& event : events)
+        if (event.name == name && (!master || event.master())) out.push_back(event);
+    return out;
+}
+
+// The raw button presses and releases, as "+1", "-1" and so on.
+std::vector<std::string> buttonSequence(const std::vector<XiEvent>& events) {
+    std::vector<std::string> out;
+    for (const XiEvent& event : events) {
+        if (event.name == "RawButtonPress") out.push_back("+" + std::to_string(event.detail));
+        if (event.name == "RawButtonRelease") out.push_back("-" + std::to_string(event.detail));
+    }
+    return out;
+}
+
+// The raw key presses and releases, as "+Super_L", "-t" and so on.
+std::vector<std::string> keySequence(const std::vector<XiEvent>& events,
+                                     const std::map<int, std::string>& names) {
+    std::vector<std::string> out;
+    for (const XiEvent& event : events) {
+        auto name = names.count(event.detail) ? names.at(event.detail) : "?";
+        if (event.name == "RawKeyPress") out.push_back("+" + name);
+        if (event.name == "RawKeyRelease") out.push_back("-" + name);
+    }
+    return out;
+}
+
+void expectNothingHeld(const std::vector<XiEvent>& events) {
+    std::map<int, int> keys, buttons;
+    for (const XiEvent& event : events) {
+        if (event.name == "RawKeyPress") ++keys[event.detail];
+        if (event.name == "RawKeyRelease") --keys[event.detail];
+        if (event.name == "RawButtonPress") ++buttons[event.detail];
+        if (event.name == "RawButtonRelease") --buttons[event.detail];
+    }
+    for (auto [key, count] : keys)
+        EXPECT_EQ(count, 0) << "keycode " << key << " left held";
+    for (auto [button, count] : buttons)
+        EXPECT_EQ(count, 0) << "button " << button << " left held";
+}
+
+TEST_F(X11Test, MoveEndsExactlyAtTheTargetThroughIntermediatePoints) {
+    XiObserver observer(server, *vantrel, dir.path);
+    vantrel->request({{"action", "mouse_move"}, {"x", 10}, {"y", 10}, {"durationMs", 0}});
+    auto events = observer.during({{{"action", "mouse_move"}, {"x", 400}, {"y", 300}}});
+    auto motions = only(events, "Motion", true);
+    ASSERT_GE(motions.size(), 10u);
+    EXPECT_GT(motions[motions.size() / 2].x, 10);
+    EXPECT_LT(motions[motions.size() / 2].x, 400);
+    EXPECT_EQ(motions.back().x, 400);
+    EXPECT_EQ(motions.back().y, 300);
+    EXPECT_EQ(mouseLocation(server), std::make_pair(400, 300));
+    // Coordinates are rounded and clamped to the screen.
+    vantrel->request({{"action", "mouse_move"}, {"x", 20.6}, {"y", 30.4}, {"durationMs", 0}});
+    EXPECT_EQ(mouseLocation(server), std::make_pair(21, 30));
+    vantrel->request({{"action", "mouse_move"}, {"x", -50}, {"y", 99999}, {"durationMs", 0}});
+    EXPECT_EQ(mouseLocation(server), std::make_pair(0, 799));
+}
+
+TEST_F(X11Test, ClicksPressTheRightButtonsAtTheRightPointAsManyTimesAsAsked) {
+    XiObserver observer(server, *vantrel, dir.path);
+    struct Case {
+        const char* action;
+        std::vector<std::string> buttons;
+    } cases[] = {{"left_click", {"+1", "-1"}},
+                 {"right_click", {"+3", "-3"}},
+                 {"middle_click", {"+2", "-2"}},
+                 {"double_click", {"+1", "-1", "+1", "-1"}},
+                 {"triple_click", {"+1", "-1", "+1", "-1", "+1", "-1"}}};
+    int x = 100;
+    for (const Case& c : cases) {
+        x += 50;
+        auto events = observer.during({{{"action", c.action}, {"x", x}, {"y", 120}}});
+        EXPECT_EQ(buttonSequence(events), c.buttons) << c.action;
+        for (const XiEvent& press : only(events, "ButtonPress", true)) {
+            EXPECT_EQ(press.x, x) << c.action;
+            EXPECT_EQ(press.y, 120) << c.action;
+        }
+    }
+}
+
+TEST_F(X11Test, LoneDownAndUpAndADragHoldTheLeftButtonBetween) {
+    XiObserver observer(server, *vantrel, dir.path);
+    auto events = observer.during({{{"action", "left_mouse_down"}, {"x", 50}, {"y", 60}},
+                                   {{"action", "left_mouse_up"}, {"x", 70}, {"y", 80}}});
+    EXPECT_EQ(buttonSequence(events), (std::vector<std::string>{"+1", "-1"}));
+    auto presses = only(events, "ButtonPress", true),
+         releases = only(events, "ButtonRelease", true);
+    ASSERT_EQ(presses.size(), 1u);
+    ASSERT_EQ(releases.size(), 1u);
+    EXPECT_EQ(std::make_pair(presses[0].x, presses[0].y), std::make_pair(50.0, 60.0));
+    EXPECT_EQ(std::make_pair(releases[0].x, releases[0].y), std::make_pair(70.0, 80.0));
+
+    events = observer.during({{{"action", "left_click_drag"},
+                               {"startX", 100},
+                               {"startY", 100},
+                               {"x", 300},
+                               {"y", 200},
+                               {"durationMs", 200}}});
+    EXPECT_EQ(buttonSequence(events), (std::vector<std::string>{"+1", "-1"}));
+    presses = only(events, "ButtonPress", true);
+    releases = only(events, "ButtonRelease", true);
+    ASSERT_EQ(presses.size(), 1u);
+    ASSERT_EQ(releases.size(), 1u);
+    EXPECT_EQ(std::make_pair(presses[0].x, presses[0].y), std::make_pair(100.0, 100.0));
+    EXPECT_EQ(std::make_pair(releases[0].x, releases[0].y), std::make_pair(300.0, 200.0));
+    int heldMotions = 0;
+    bool pressed = false;
+    for (const XiEvent& event : events) {
+        if (!event.master()) continue;
+        if (event.name == "ButtonPress") pressed = true;
+        if (event.name == "ButtonRelease") pressed = false;
+        if (pressed && event.name == "Motion") {
+            ++heldMotions;
+            EXPECT_EQ(event.buttons, std::vector<int>{1});
+        }
+    }
+    EXPECT_EQ(heldMotions, 40);
+}
+
+TEST_F(X11Test, ScrollClicksTheWheelButtonsOncePerLine) {
+    XiObserver observer(server, *vantrel, dir.path);
+    auto events = observer.during({{{"action", "scroll"}, {"direction", "up"}, {"amount", 3}},
+                                   {{"action", "scroll"}, {"direction", "down"}, {"amount", 2}},
+                                   {{"action", "scroll"}, {"direction", "left"}},
+                                   {{"action", "scroll"}, {"direction", "right"}, {"amount", 2}},
+                                   {{"action", "scroll"}, {"direction", "sideways"}}});
+    EXPECT_EQ(buttonSequence(events),
+              (std::vector<std::string>{"+4", "-4", "+4", "-4", "+4", "-4", "+5", "-5", "+5", "-5",
+                                        "+6", "-6", "+7", "-7", "+7", "-7"}));
+    EXPECT_EQ(vantrel->request({{"id", 9}, {"action", "scroll"}, {"amount", 10001}}),
+              (json{{"id", 9}, {"ok", false}, {"error", "amount out of range"}}));
+}
+
+TEST_F(X11Test, CombinationsPressTheirModifierKeysAroundTheKeyAndReleaseAll) {
+    auto names = keysymNames(server);
+    XiObserver observer(server, *vantrel, dir.path);
+    auto events = observer.during({{{"action", "key"}, {"text", "cmd+shift+t"}}});
+    EXPECT_EQ(keySequence(events, names), (std::vector<std::string>{"+Super_L", "+Shift_L", "+t",
+                                                                    "-t", "-Shift_L", "-Super_L"}));
+    events = observer.during({{{"action", "key"}, {"text", "ctrl+alt+delete"}}});
+    EXPECT_EQ(keySequence(events, names),
+              (std::vector<std::string>{"+Control_L", "+Alt_L", "+BackSpace", "-BackSpace",
+                                        "-Alt_L", "-Control_L"}));
+    events = observer.during({{{"action", "key"}, {"text", "fn+pagedown"}},
+                              {{"action", "key"}, {"text", "Return"}},
+                              {{"action", "key"}, {"text", "opt+f5"}}});
+    EXPECT_EQ(keySequence(events, names),
+              (std::vector<std::string>{"+Next", "-Next", "+Return", "-Return", "+Alt_L", "+F5",
+                                        "-F5", "-Alt_L"}));
+    expectNothingHeld(events);
+}
+
+TEST_F(X11Test, HoldKeyHoldsForItsTimeAndNothingStaysHeld) {
+    auto names = keysymNames(server);
+    int shift = 0, a = 0;
+    for (const auto& [keycode, name] : names) {
+        if (name == "Shift_L" && !shift) shift = keycode;
+        if (name == "a" && !a) a = keycode;
+    }
+    // Part-way through a long hold both keys are down; after the reply neither is.
+    vantrel->send({{"id", 4}, {"action", "hold_key"}, {"text", "shift+a"}, {"holdMs", 2000}});
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(keysDown(server), (std::set<int>{shift, a}));
+    EXPECT_EQ(vantrel->reply(), (json{{"id", 4}, {"ok", true}}));
+    EXPECT_TRUE(keysDown(server).empty());
+
+    XiObserver observer(server, *vantrel, dir.path);
+    auto events = observer.during({{{"action", "hold_key"}, {"text", "shift+a"}, {"holdMs", 50}}});
+    EXPECT_EQ(keySequence(events, names),
+              (std::vector<std::string>{"+Shift_L", "+a", "-a", "-Shift_L"}));
+    expectNothingHeld(events);
+}
+
+TEST_F(X11Test, MediaKeyPressesAndReleasesItsKeysym) {
+    auto names = keysymNames(server);
+    XiObserver observer(server, *vantrel, dir.path);
+    auto events = observer.during({{{"action", "media"}, {"key", 16}}});
+    EXPECT_EQ(keySequence(events, names),
+              (std::vector<std::string>{"+XF86AudioPlay", "-XF86AudioPlay"}));
+    // A key type with no keysym posts nothing.
+    events = observer.during({{{"action", "media"}, {"key", 11}}});
+    EXPECT_TRUE(keySequence(events, names).empty());
+}
+
+// What a terminal receives for typed text: every line end is one Return, which it reads as CR.
+std::string asTerminalReads(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        out += text[i] == '\n' ? '\r' : text[i];
+    }
+    return out;
+}
+
+std::string typeInto(Vantrel& vantrel, TextClient& client, const std::string& text) {
+    EXPECT_EQ(vantrel.request({{"id", 1}, {"action", "type"}, {"text", text}}),
+              (json{{"id", 1}, {"ok", true}}));
+    return client.received(asTerminalReads(text).size());
+}
+
+const std::string everyKindOfText =
+    "Plain ASCII: The quick brown fox jumps over the lazy dog 0123456789 "
+    "!@#$%^&*()_+-=[]{};':\",./<>?\\|`~\t"
+    "Latin-1: \u00e9\u00e8\u00ea\u00eb \u00fc\u00f6\u00e4 \u00df \u00f1 \u00e7 \u00a9 \u00bf\u00a1 "
+    "CJK: \u65e5\u672c\u8a9e \u4e2d\u6587 \ud55c\uad6d\uc5b4 "
+    "emoji: \U0001F600 \U0001F44D\U0001F3FD \u2764\ufe0f "
+    "ZWJ: \U0001F468\u200D\U0001F469\u200D\U0001F467 \U0001F3F3\ufe0f\u200D\U0001F308 "
+    "flags: \U0001F1E9\U0001F1EA\U0001F1EF\U0001F1F5 "
+    "marks: e\u0301 a\u0300\u0323 n\u0303 \u0915\u094D\u0937 "
+    "line ends: one\r\ntwo\nthree\rend";
+
+TEST_F(X11Test, TextOfEveryKindArrivesExactlyInARealTextClient) {
+    TextClient client(server, *vantrel, dir.path);
+    EXPECT_EQ(typeInto(*vantrel, client, everyKindOfText), asTerminalReads(everyKindOfText));
+}
+
+TEST_F(X11Test, FiveHundredRandomClustersMostlyAbsentFromTheKeymapArriveExactly) {
+    // Far more distinct characters than there are spare keycodes, so bindings are reused.
+    const std::vector<std::string> pools[] = {
+        {"a", "Z", "7", "?", " "},
+        {"\u00e9", "\u00f1", "\u0142", "\u0151", "\u0159", "\u1ebd", "\u00fe"},
+        {"\u03b1", "\u03b2", "\u03a9", "\u03bb", "\u0416", "\u044f", "\u0491", "\u05d0", "\u05e9",
+         "\u0627", "\u0644", "\u0e01", "\u0e2a"},
+        {"\u65e5", "\u672c", "\u6f22", "\u5b57", "\u4e16", "\u754c", "\u3042", "\u30ab", "\ud55c",
+         "\uae00", "\u9f8d"},
+        {"\U0001F600", "\U0001F680", "\U0001F44D\U0001F3FF", "\U0001F1EB\U0001F1F7",
+         "\U0001F469\u200D\U0001F4BB", "\u270C\ufe0f", "\U0001F9D1\U0001F3FD\u200D\U0001F33E"},
+        {"e\u0301", "o\u0308\u0304", "\u0928\u093F", "\u0915\u094D\u0937", "\u1100\u1161\u11a8",
+         "u\u031b\u0309"},
+    };
+    std::mt19937 random(20261208);
+    std::string text;
+    for (int i = 0; i < 500; ++i) {
+        const auto& pool = pools[std::uniform_int_distribution<size_t>(0, 5)(random)];
+        text += pool[std::uniform_int_distribution<size_t>(0, pool.size() - 1)(random)];
+    }
+    TextClient client(server, *vantrel, dir.path);
+    EXPECT_EQ(typeInto(*vantrel, client, text), text);
+}
+
+const std::string layoutText = "Grüße: @{[]}\\|~<> \u20ac \u00e4\u00f6\u00fc\u00df zy "
+                               "\u041f\u0440\u0438\u0432\u0435\u0442 \u0451\u0401 \u65e5 "
+                               "\U0001F600 AZaz 09";
+
+TEST_F(X11Test, TextArrivesExactlyUnderAGermanLayout) {
+    capture({"setxkbmap", "-display", server.name(), "de"}, {});
+    TextClient client(server, *vantrel, dir.path);
+    EXPECT_EQ(typeInto(*vantrel, client, layoutText), layoutText);
+}
+
+TEST_F(X11Test, TextArrivesExactlyUnderATwoGroupLayoutInEitherGroup) {
+    capture(
+        {"setxkbmap", "-display", server.name(), "-layout", "us,ru", "-option", "grp:caps_toggle"},
+        {});
+    TextClient client(server, *vantrel, dir.path);
+    EXPECT_EQ(typeInto(*vantrel, client, layoutText), layoutText);
+    // With the second group locked, the same text still arrives.
+    capture({"xdotool", "key", "ISO_Next_Group"}, {server.env()});
+    std::string more = layoutText + "\r";
+    EXPECT_EQ(vantrel->request({{"id", 2}, {"action", "type"}, {"text", more}}),
+              (json{{"id", 2}, {"ok", true}}));
+    EXPECT_EQ(client.received(layoutText.size() * 2 + 1), layoutText + layoutText + "\r");
+}
+
+TEST_F(X11Test, LosingTheServerRefusesGatedRequestsUntilANewOneComesUp) {
+    EXPECT_EQ(vantrel->request({{"id", 1}, {"action", "probe"}})["trusted"], true);
+    EXPECT_EQ(vantrel->request({{"id", 2}, {"action", "mouse_move"}, {"x", 5}, {"y", 5}}),
+              (json{{"id", 2}, {"ok", true}}));
+    int display = server.number();
+    server.stop();
+    json refused{{"id", 3},
+                 {"ok", false},
+                 {"error", "Accessibility permission is not granted to the vantrel"}};
+    EXPECT_EQ(vantrel->request({{"id", 3}, {"action", "left_click"}}), refused);
+    EXPECT_EQ(vantrel->request({{"id", 4}, {"action", "probe"}})["trusted"], false);
+    EXPECT_EQ(vantrel->request({{"id", 3}, {"action", "type"}, {"text", "x"}}), refused);
+    EXPECT_EQ(vantrel->request({{"id", 5}, {"action", "cursor_position"}}),
+              (json{{"id", 5}, {"ok", true}, {"x", 0}, {"y", 0}}));
+    XServer again(display);
+    EXPECT_EQ(vantrel->request({{"id", 6}, {"action", "probe"}})["trusted"], true);
+    EXPECT_EQ(vantrel->request({{"id", 7}, {"action", "mouse_move"}, {"x", 33}, {"y", 44}}),
+              (json{{"id", 7}, {"ok", true}}));
+    EXPECT_EQ(mouseLocation(again), std::make_pair(33, 44));
+    EXPECT_EQ(vantrel->finish(), 0);
+    vantrel.reset();
+}
+
+TEST(X11WithoutServer, ProbeIsFalseAndNothingIsWritten) {
+    TempDir dir;
+    std::string errors = dir.path + "/stderr.txt";
+    // A display number no server listens on.
+    Vantrel vantrel(":4094", errors);
+    EXPECT_EQ(vantrel.request({{"id", 1}, {"action", "probe"}}),
+              (json{{"id", 1}, {"ok", true}, {"trusted", false}}));
+    EXPECT_EQ(vantrel.request({{"id", 2}, {"action", "key"}, {"text", "a"}})["ok"], false);
+    EXPECT_EQ(vantrel.finish(), 0);
+    struct stat info {};
+    ASSERT_EQ(stat(errors.c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, 0);
+}
+
+} // namespace
+} // namespace vantrel::testing
