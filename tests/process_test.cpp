@@ -62,9 +62,9 @@ TEST(Process, LineEndsBlanksAndTheLastLineWithoutALineFeed) {
 TEST(Process, EveryMalformedLineGetsOneInvalidJsonReplyWithIdZero) {
     std::string input = "[1,2]\n\"ping\"\n42\ntrue\nnull\n{\"id\":9,\"action\":\"ping\"\n"
                         "{\"id\":1}{\"id\":2}\n{\"id\":9,\"action\":\"ping\"} x\n"
-                        "\x0b{}\n\r \n";
+                        "\x0b{}\n\r \n{\"action\":\"ping\",\"x\":1e400}\n";
     Finished run = runToEnd(program, input + "{\"id\":5,\"action\":\"ping\"}\n");
-    std::vector<json> expected(10, invalid());
+    std::vector<json> expected(11, invalid());
     expected.push_back(pong(5));
     EXPECT_EQ(replies(run), expected);
 }
