@@ -5,8 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <random>
 
 namespace vantrel {
 namespace {
@@ -27,8 +32,36 @@ TEST(ReplyWriter, DoublesAreShortestRoundTripAndNonFiniteIsZero) {
     EXPECT_EQ(written(-1e300), "{\"x\":-1e+300}");
     EXPECT_EQ(written(std::numeric_limits<double>::infinity()), "{\"x\":0}");
     EXPECT_EQ(written(std::nan("")), "{\"x\":0}");
+    EXPECT_EQ(written(10.0), "{\"x\":10}");
+    EXPECT_EQ(written(-0.001), "{\"x\":-0.001}");
+    EXPECT_EQ(written(1e-7), "{\"x\":1e-07}");
+    EXPECT_EQ(written(1e21), "{\"x\":1e+21}");
+    EXPECT_EQ(written(123456.75), "{\"x\":123456.75}");
+    EXPECT_EQ(written(5e-324), "{\"x\":5e-324}");
+    EXPECT_EQ(written(std::numeric_limits<double>::max()), "{\"x\":1.7976931348623157e+308}");
+    // Any value reads back as itself, with no significant digit more than it needs.
+    std::mt19937_64 random(7);
+    for (int i = 0; i < 20000; ++i) {
+        uint64_t bits = random();
+        double value;
+        std::memcpy(&value, &bits, sizeof value);
+        if (!std::isfinite(value)) continue;
+        std::string text = written(value).substr(5);
+        text.pop_back();
+        ASSERT_EQ(std::strtod(text.c_str(), nullptr), value) << text;
+        std::string significant;
+        for (char c : text.substr(0, text.find('e')))
+            if (std::isdigit(static_cast<unsigned char>(c))) significant += c;
+        significant.erase(0, significant.find_first_not_of('0'));
+        if (text.find_first_of(".e") == std::string::npos)
+            significant.erase(significant.find_last_not_of('0') + 1);
+        if (significant.size() < 2) continue;
+        char fewer[32];
+        std::snprintf(fewer, sizeof fewer, "%.*e", static_cast<int>(significant.size()) - 2, value);
+        ASSERT_NE(std::strtod(fewer, nullptr), value) << text;
+    }
     double tricky = 0.1 + 0.2;
-    EXPECT_EQ(std::stod(written(tricky).substr(5)), tricky);
+    EXPECT_EQ(written(tricky), "{\"x\":0.30000000000000004}");
 }
 
 TEST(Utf8Repair, EachMaximalIllFormedSubsequenceBecomesOneReplacement) {

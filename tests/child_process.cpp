@@ -30,6 +30,12 @@ std::string slurp(FILE* file) {
     _exit(127);
 }
 
+// A pipe whose ends are not inherited by children (pipe2 is Linux-only).
+bool closeOnExecPipe(int ends[2]) {
+    if (pipe(ends) != 0) return false;
+    return fcntl(ends[0], F_SETFD, FD_CLOEXEC) == 0 && fcntl(ends[1], F_SETFD, FD_CLOEXEC) == 0;
+}
+
 int waitFor(int pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -73,7 +79,7 @@ Finished runToEnd(const std::string& program, const std::string& input,
 Conversation::Conversation(const std::string& program,
                            const std::vector<std::string>& environment) {
     int toChild[2], fromChild[2];
-    if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)
+    if (!closeOnExecPipe(toChild) || !closeOnExecPipe(fromChild))
         throw std::runtime_error("pipe");
     pid_ = fork();
     if (pid_ == 0) {

@@ -161,6 +161,14 @@ TEST(Drag, LimitsAreCheckedBeforeTheApproachSoNothingStaysHeld) {
         run(R"({"action":"left_click_drag","startX":-1e308,"startY":1e308,"durationMs":1e300})");
     EXPECT_EQ(both.reply, error("point out of range"));
     EXPECT_TRUE(both.posts().empty());
+
+    // Start and end each in range, but further apart than a double holds: the dragged steps
+    // would lie at infinity. Refused before the approach, and before a pause that is too long.
+    platform::trace::Config atStart = at(-1e308, 0);
+    Outcome span = run(
+        R"({"action":"left_click_drag","startX":-1e308,"x":1e308,"durationMs":1e300})", atStart);
+    EXPECT_EQ(span.reply, error("point out of range"));
+    EXPECT_TRUE(span.posts().empty());
 }
 
 TEST(Scroll, DirectionsAmountsAndDefaults) {

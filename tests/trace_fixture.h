@@ -1,5 +1,8 @@
 #pragma once
-// Runs requests in-process against the trace implementation and hands back what it recorded.
+// Runs requests in-process against a recording layer and hands back what it recorded. The core
+// tests are built twice: against the trace implementation (trace_fixture.cpp), and against the
+// macOS implementation over fake frameworks (macos/fake_fixture.cpp), which renders what reaches
+// the frameworks in the trace's line format. Both take the trace's configuration.
 
 #include "channel/reply.h"
 #include "platform/trace/trace_control.h"
@@ -21,9 +24,9 @@ struct Outcome {
     std::vector<json> posts() const;
 };
 
-// Runs one request line (a JSON object) from a fresh trace state.
+// Runs one request line (a JSON object) from a fresh state.
 Outcome run(const std::string& request, const platform::trace::Config& config = {});
-// Runs several in one trace state, returning the outcome of each.
+// Runs several in one state, returning the outcome of each.
 std::vector<Outcome> runAll(const std::vector<std::string>& requests,
                             const platform::trace::Config& config = {});
 

@@ -6,6 +6,9 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 namespace vantrel {
@@ -66,10 +69,35 @@ void appendString(std::string& out, const std::string& text) {
     out += '"';
 }
 
-template <typename Number> void appendNumber(std::string& out, Number value) {
-    std::array<char, 32> buffer;
+void appendInteger(std::string& out, int64_t value) {
+    std::array<char, 24> buffer;
     auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
     out.append(buffer.data(), result.ptr);
+}
+
+// The shortest text that reads back as the same double: the fewest significant digits that
+// survive the round trip. std::to_chars would do, but Apple's C++ library offers it for doubles
+// only from macOS 13.3, and vantrel runs from 13.0. No locale is ever set, so the point is '.'.
+void appendDouble(std::string& out, double value) {
+    char scientific[32];
+    int digits = 1;
+    for (;; ++digits) { // 17 significant digits always read back
+        std::snprintf(scientific, sizeof scientific, "%.*e", digits - 1, value);
+        if (digits == 17 || std::strtod(scientific, nullptr) == value) break;
+    }
+    // The same digits without an exponent, where that is no longer: 100 rather than 1e+02.
+    const char* e = std::strchr(scientific, 'e');
+    int exponent = std::atoi(e + 1);
+    std::string mantissa, fixed = scientific[0] == '-' ? "-" : "";
+    for (const char* c = scientific; c < e; ++c)
+        if (*c >= '0' && *c <= '9') mantissa += *c;
+    if (exponent >= digits - 1)
+        fixed += mantissa + std::string(static_cast<size_t>(exponent - digits + 1), '0');
+    else if (exponent >= 0)
+        fixed += mantissa.insert(static_cast<size_t>(exponent + 1), ".");
+    else
+        fixed += "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + mantissa;
+    out += fixed.size() <= std::strlen(scientific) ? fixed : std::string(scientific);
 }
 
 } // namespace
@@ -83,14 +111,14 @@ std::string serialize(const Reply& reply) {
         appendString(out, key);
         out += ':';
         if (const auto* i = std::get_if<int64_t>(&value)) {
-            appendNumber(out, *i);
+            appendInteger(out, *i);
         } else if (const auto* b = std::get_if<bool>(&value)) {
             out += *b ? "true" : "false";
         } else if (const auto* s = std::get_if<std::string>(&value)) {
             appendString(out, *s);
         } else {
             double d = std::get<double>(value);
-            appendNumber(out, std::isfinite(d) ? d : 0.0);
+            appendDouble(out, std::isfinite(d) ? d : 0.0);
         }
     }
     out += '}';

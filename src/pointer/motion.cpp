@@ -81,11 +81,14 @@ const char* animatedMove(Point to, int64_t durationMs) {
 const char* dragLeft(Point from, Point to, int64_t durationMs) {
     MovePlan approach = planMove(from, approachMs);
     if (approach.refusal) return approach.refusal;
+    // Two points each within range can still be further apart than a double holds; the dragged
+    // steps would then lie at infinity, so such a drag is refused like a move that long.
+    double dx = to.x - from.x, dy = to.y - from.y;
+    if (!std::isfinite(dx) || !std::isfinite(dy)) return "point out of range";
     uint32_t pause = 0;
     if (!stepPause(durationMs, dragSteps, pause)) return "durationMs out of range";
     runMove(approach);
     postMouse(platform::leftMouseDown, from);
-    double dx = to.x - from.x, dy = to.y - from.y;
     for (int64_t i = 1; i <= dragSteps; ++i) {
         double t = static_cast<double>(i) / static_cast<double>(dragSteps);
         postMouse(platform::leftMouseDragged, {from.x + dx * t, from.y + dy * t});

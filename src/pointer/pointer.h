@@ -44,7 +44,8 @@ void runMove(const MovePlan& plan);
 const char* animatedMove(Point to, int64_t durationMs);
 
 // Approaches `from` over 200 ms, presses the left button, drags in 40 even steps paced over
-// durationMs and releases exactly at `to`. Both limits are checked before the approach.
+// durationMs and releases exactly at `to`. Every limit is checked before the approach: the
+// approach's, a span from `from` to `to` too long for a double, then the step pause.
 const char* dragLeft(Point from, Point to, int64_t durationMs);
 
 // Approaches `point` over 200 ms, then posts one line-unit scroll event turning the vertical

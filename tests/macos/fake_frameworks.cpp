@@ -19,13 +19,13 @@
 struct __CGEvent {
     enum class Kind { empty, mouse, key, scroll, system } kind = Kind::empty;
     CGPoint location{0, 0};
-    CGEventType type = 0;
-    CGMouseButton button = 0;
+    CGEventType type = kCGEventNull;
+    CGMouseButton button = kCGMouseButtonLeft;
     std::optional<int64_t> clickState;
     CGKeyCode keyCode = 0;
     std::optional<CGEventFlags> flags;
     std::optional<std::vector<uint16_t>> text;
-    CGScrollEventUnit units = 0;
+    CGScrollEventUnit units = kCGScrollEventUnitPixel;
     uint32_t wheelCount = 0;
     int32_t wheels[3] = {0, 0, 0};
     bool fromNSEvent = false;
@@ -241,7 +241,7 @@ int usleep(useconds_t microseconds) {
 }
 
 id objc_getClass(const char* name) {
-    if (std::strcmp(name, "NSEvent") != 0) return nullptr;
+    if (state.settings.noNSEventClass || std::strcmp(name, "NSEvent") != 0) return nullptr;
     return reinterpret_cast<id>(&vantrel::fake::nsEventClass);
 }
 

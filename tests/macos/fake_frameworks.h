@@ -14,7 +14,7 @@ struct Settings {
     double pointerX = 0, pointerY = 0;
     std::vector<bool> trusted{true};
     bool failLocation = false, failMouse = false, failKeyboard = false, failScroll = false;
-    bool failNSEvent = false, failCGEventOfNSEvent = false;
+    bool noNSEventClass = false, failNSEvent = false, failCGEventOfNSEvent = false;
 };
 
 struct OtherEventCall {

@@ -49,11 +49,28 @@ struct State {
 };
 State state;
 
-// Coordinates as the shortest text that reads back as the same double.
+// Coordinates as the shortest text that reads back as the same double, as the reply writer
+// writes them (std::to_chars is unavailable for doubles before macOS 13.3).
 void appendDouble(std::string& out, double value) {
-    char buffer[32];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
+    char scientific[32];
+    int digits = 1;
+    for (;; ++digits) { // 17 significant digits always read back
+        std::snprintf(scientific, sizeof scientific, "%.*e", digits - 1, value);
+        if (digits == 17 || std::strtod(scientific, nullptr) == value) break;
+    }
+    // The same digits without an exponent, where that is no longer: 100 rather than 1e+02.
+    const char* e = std::strchr(scientific, 'e');
+    int exponent = std::atoi(e + 1);
+    std::string mantissa, fixed = scientific[0] == '-' ? "-" : "";
+    for (const char* c = scientific; c < e; ++c)
+        if (*c >= '0' && *c <= '9') mantissa += *c;
+    if (exponent >= digits - 1)
+        fixed += mantissa + std::string(static_cast<size_t>(exponent - digits + 1), '0');
+    else if (exponent >= 0)
+        fixed += mantissa.insert(static_cast<size_t>(exponent + 1), ".");
+    else
+        fixed += "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + mantissa;
+    out += fixed.size() <= std::strlen(scientific) ? fixed : std::string(scientific);
 }
 
 template <typename Integer> void appendInteger(std::string& out, Integer value) {

@@ -5,12 +5,9 @@
 
 #include <CoreFoundation/CoreFoundation.h>
 
-#include <stdbool.h>
 #include <stdint.h>
 
-#ifdef __cplusplus
 extern "C" {
-#endif
 
 typedef double CGFloat;
 struct CGPoint {
@@ -22,8 +19,10 @@ typedef struct CGPoint CGPoint;
 typedef struct __CGEvent* CGEventRef;
 typedef struct __CGEventSource* CGEventSourceRef;
 
-typedef uint32_t CGEventType;
-enum {
+// Apple declares these with CF_ENUM and CF_OPTIONS, which in C++ are enumerations with a fixed
+// underlying type: an integer does not convert to them implicitly, so the layer must say each
+// conversion, as it must against the real headers.
+enum CGEventType : uint32_t {
     kCGEventNull = 0,
     kCGEventLeftMouseDown = 1,
     kCGEventLeftMouseUp = 2,
@@ -38,16 +37,17 @@ enum {
     kCGEventOtherMouseUp = 26,
 };
 
-typedef uint32_t CGMouseButton;
-enum { kCGMouseButtonLeft = 0, kCGMouseButtonRight = 1, kCGMouseButtonCenter = 2 };
+enum CGMouseButton : uint32_t {
+    kCGMouseButtonLeft = 0,
+    kCGMouseButtonRight = 1,
+    kCGMouseButtonCenter = 2,
+};
 
-typedef uint32_t CGEventField;
-enum { kCGMouseEventNumber = 0, kCGMouseEventClickState = 1 };
+enum CGEventField : uint32_t { kCGMouseEventNumber = 0, kCGMouseEventClickState = 1 };
 
 typedef uint16_t CGKeyCode;
 
-typedef uint64_t CGEventFlags;
-enum : uint64_t {
+enum CGEventFlags : uint64_t {
     kCGEventFlagMaskShift = 0x00020000,
     kCGEventFlagMaskControl = 0x00040000,
     kCGEventFlagMaskAlternate = 0x00080000,
@@ -55,11 +55,13 @@ enum : uint64_t {
     kCGEventFlagMaskSecondaryFn = 0x00800000,
 };
 
-typedef uint32_t CGScrollEventUnit;
-enum { kCGScrollEventUnitPixel = 0, kCGScrollEventUnitLine = 1 };
+enum CGScrollEventUnit : uint32_t { kCGScrollEventUnitPixel = 0, kCGScrollEventUnitLine = 1 };
 
-typedef uint32_t CGEventTapLocation;
-enum { kCGHIDEventTap = 0, kCGSessionEventTap = 1, kCGAnnotatedSessionEventTap = 2 };
+enum CGEventTapLocation : uint32_t {
+    kCGHIDEventTap = 0,
+    kCGSessionEventTap = 1,
+    kCGAnnotatedSessionEventTap = 2,
+};
 
 CGEventRef CGEventCreate(CGEventSourceRef source);
 CGPoint CGEventGetLocation(CGEventRef event);
@@ -75,6 +77,4 @@ CGEventRef CGEventCreateScrollWheelEvent2(CGEventSourceRef source, CGScrollEvent
                                           int32_t wheel3);
 void CGEventPost(CGEventTapLocation tap, CGEventRef event);
 
-#ifdef __cplusplus
-}
-#endif
+} // extern "C"
