@@ -79,8 +79,7 @@ Finished runToEnd(const std::string& program, const std::string& input,
 Conversation::Conversation(const std::string& program,
                            const std::vector<std::string>& environment) {
     int toChild[2], fromChild[2];
-    if (!closeOnExecPipe(toChild) || !closeOnExecPipe(fromChild))
-        throw std::runtime_error("pipe");
+    if (!closeOnExecPipe(toChild) || !closeOnExecPipe(fromChild)) throw std::runtime_error("pipe");
     pid_ = fork();
     if (pid_ == 0) {
         dup2(toChild[0], 0);
