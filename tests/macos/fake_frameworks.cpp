@@ -240,9 +240,9 @@ int usleep(useconds_t microseconds) {
     return 0;
 }
 
-id objc_getClass(const char* name) {
+Class objc_getClass(const char* name) {
     if (state.settings.noNSEventClass || std::strcmp(name, "NSEvent") != 0) return nullptr;
-    return reinterpret_cast<id>(&vantrel::fake::nsEventClass);
+    return reinterpret_cast<Class>(&vantrel::fake::nsEventClass);
 }
 
 SEL sel_registerName(const char* str) {

@@ -96,7 +96,8 @@ Event createScrollWheelEvent2(uint32_t units, uint32_t wheelCount, int32_t wheel
 }
 
 Event createSystemDefinedEvent(const SystemDefinedFields& fields) {
-    id nsEvent = objc_getClass("NSEvent");
+    // A class is an object to message; the runtime types the two apart.
+    id nsEvent = reinterpret_cast<id>(objc_getClass("NSEvent"));
     if (!nsEvent) return nullptr; // AppKit is not loaded
     void* pool = objc_autoreleasePoolPush();
     auto make = reinterpret_cast<OtherEventWithType>(&objc_msgSend);

@@ -8,6 +8,14 @@
 extern "C" {
 #endif
 
+// MacTypes.h, which CoreFoundation includes, declares QuickDraw's Point in the global namespace;
+// it is here so that the layer is compiled beside the same name as on a Mac.
+struct Point {
+    short v;
+    short h;
+};
+typedef struct Point Point;
+
 typedef const void* CFTypeRef;
 typedef unsigned char Boolean;
 typedef uint16_t UniChar;

@@ -7,9 +7,10 @@ extern "C" {
 #endif
 
 typedef struct objc_object* id;
+typedef struct objc_class* Class;
 typedef struct objc_selector* SEL;
 
-id objc_getClass(const char* name);
+Class objc_getClass(const char* name);
 SEL sel_registerName(const char* str);
 
 #ifdef __cplusplus
