@@ -41,7 +41,7 @@ int sequenceLength(const unsigned char* s, size_t left) {
     return need + 1;
 }
 
-// Decodes one code point of valid UTF-8 at the front (or, for `fromBack`, the back) of `text`.
+// Decodes the code point of valid UTF-8 that takes `length` bytes at `at` in `text`.
 char32_t codePointAt(std::string_view text, size_t at, size_t length) {
     auto b = [&](size_t i) { return static_cast<unsigned char>(text[at + i]); };
     switch (length) {
