@@ -25,7 +25,9 @@ namespace vantrel::platform {
 
 // A Quartz event and how it is to be let go. An event created here is owned and released with
 // CFRelease. The CGEvent of an NSEvent belongs to the NSEvent, which the autorelease pool pushed
-// for it owns: releasing that record pops the pool instead.
+// for it owns: releasing that record pops the pool instead. Pools nest, so such records must be
+// released in the reverse order of their making; the core makes, posts and lets go of one media
+// event before it makes the next.
 struct EventRecord {
     CGEventRef event = nullptr;
     bool owned = true;
