@@ -2,28 +2,30 @@
 // on standard output, once its input events have been posted. No arguments, no options.
 
 #include "channel/request_loop.h"
-#include "dispatch/dispatch.h"
+#include "dispatch/dispatcher.h"
 #include "keyboard/keyboard.h"
 #include "platform/event_services.h"
+#include "support/held.h"
+#include "support/stop.h"
 
 #include <csignal>
 #include <unistd.h>
 
-namespace {
-// Opens the event services for the process's life and closes them at the end of input.
-struct EventServicesSession {
-    EventServicesSession() { vantrel::platform::openEventServices(); }
-    ~EventServicesSession() { vantrel::platform::closeEventServices(); }
-    EventServicesSession(const EventServicesSession&) = delete;
-    EventServicesSession& operator=(const EventServicesSession&) = delete;
-};
-} // namespace
-
 int main() {
-    // A reader that closes its end must not kill the process; writes then fail and are ignored.
+    // A reader that closes its end must not kill the process: the failed write tells the loop.
     std::signal(SIGPIPE, SIG_IGN);
+    vantrel::catchStopSignals();
     vantrel::keyCodes();
     vantrel::accessibilityActions();
-    EventServicesSession session;
-    return vantrel::runRequestLoop(STDIN_FILENO);
+    vantrel::platform::openEventServices();
+    vantrel::LoopEnd end = vantrel::runRequestLoop(STDIN_FILENO);
+    // At the end of input a mouse button stays held, since a caller may press in one short-lived
+    // process and release in the next; keys are let go, as nothing later could release them.
+    if (end == vantrel::LoopEnd::endOfInput)
+        vantrel::releaseHeldKeys();
+    else
+        vantrel::releaseAllHeld();
+    vantrel::platform::closeEventServices();
+    if (end == vantrel::LoopEnd::stopped) vantrel::dieOf(vantrel::stopSignal());
+    return 0;
 }

@@ -1,7 +1,7 @@
 // The channel's pure parts: the reply writer's exact bytes, UTF-8 repair and trimming.
 
-#include "channel/reply.h"
 #include "channel/request_loop.h"
+#include "support/reply.h"
 
 #include <gtest/gtest.h>
 

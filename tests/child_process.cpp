@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 namespace vantrel::testing {
 
@@ -36,11 +37,35 @@ bool closeOnExecPipe(int ends[2]) {
     return fcntl(ends[0], F_SETFD, FD_CLOEXEC) == 0 && fcntl(ends[1], F_SETFD, FD_CLOEXEC) == 0;
 }
 
-int waitFor(int pid) {
+Ending waitEnding(int pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    Ending ending;
+    if (WIFEXITED(status)) ending.exitStatus = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) ending.signal = WTERMSIG(status);
+    return ending;
+}
+
+int waitFor(int pid) {
+    return waitEnding(pid).exitStatus;
+}
+
+// The next line from `fd`, buffering in `pending`; empty at the end.
+std::string nextLine(int fd, std::string& pending) {
+    for (;;) {
+        size_t end = pending.find('\n');
+        if (end != std::string::npos) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            return line;
+        }
+        char buffer[4096];
+        ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return std::exchange(pending, {});
+        pending.append(buffer, static_cast<size_t>(got));
+    }
 }
 
 } // namespace
@@ -76,30 +101,36 @@ Finished runToEnd(const std::string& program, const std::string& input,
     return finished;
 }
 
-Conversation::Conversation(const std::string& program,
-                           const std::vector<std::string>& environment) {
-    int toChild[2], fromChild[2];
-    if (!closeOnExecPipe(toChild) || !closeOnExecPipe(fromChild)) throw std::runtime_error("pipe");
+Conversation::Conversation(const std::string& program, const std::vector<std::string>& environment,
+                           bool traceOnPipe) {
+    int toChild[2], fromChild[2], errors[2] = {-1, -1};
+    if (!closeOnExecPipe(toChild) || !closeOnExecPipe(fromChild) ||
+        (traceOnPipe && !closeOnExecPipe(errors)))
+        throw std::runtime_error("pipe");
     pid_ = fork();
     if (pid_ == 0) {
         dup2(toChild[0], 0);
         dup2(fromChild[1], 1);
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 2);
-        close(toChild[1]);
-        close(fromChild[0]);
+        dup2(traceOnPipe ? errors[1] : open("/dev/null", O_WRONLY), 2);
         execute(program, environment);
     }
     close(toChild[0]);
     close(fromChild[1]);
+    if (traceOnPipe) close(errors[1]);
     in_ = toChild[1];
     out_ = fromChild[0];
-    signal(SIGPIPE, SIG_IGN);
+    err_ = errors[0];
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 Conversation::~Conversation() {
-    if (pid_ > 0) finish();
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        finish();
+    }
+    if (in_ >= 0) close(in_);
     if (out_ >= 0) close(out_);
+    if (err_ >= 0) close(err_);
 }
 
 void Conversation::send(const std::string& bytes) {
@@ -112,26 +143,38 @@ void Conversation::send(const std::string& bytes) {
 }
 
 std::string Conversation::readLine() {
+    return nextLine(out_, pending_);
+}
+
+std::string Conversation::readTraceLine() {
+    return nextLine(err_, pendingTrace_);
+}
+
+std::string Conversation::restOfOutput() {
+    std::string all = std::exchange(pending_, {});
+    char buffer[4096];
     for (;;) {
-        size_t end = pending_.find('\n');
-        if (end != std::string::npos) {
-            std::string line = pending_.substr(0, end);
-            pending_.erase(0, end + 1);
-            return line;
-        }
-        char buffer[4096];
         ssize_t got = read(out_, buffer, sizeof buffer);
-        if (got <= 0) return {};
-        pending_.append(buffer, static_cast<size_t>(got));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return all;
+        all.append(buffer, static_cast<size_t>(got));
     }
 }
 
 int Conversation::finish() {
     if (in_ >= 0) close(in_);
     in_ = -1;
-    int status = waitFor(pid_);
+    return wait().exitStatus;
+}
+
+void Conversation::signal(int number) {
+    if (pid_ > 0) ::kill(pid_, number);
+}
+
+Ending Conversation::wait() {
+    Ending ending = pid_ > 0 ? waitEnding(pid_) : Ending{};
     pid_ = -1;
-    return status;
+    return ending;
 }
 
 } // namespace vantrel::testing

@@ -20,11 +20,19 @@ Finished runToEnd(const std::string& program, const std::string& input,
                   const std::vector<std::string>& environment = {},
                   OutputTo output = OutputTo::file);
 
-// A child whose standard input and output are pipes held by the test, for conversations.
+// How a child ended.
+struct Ending {
+    int exitStatus = -1; // when it exited
+    int signal = 0;      // when a signal ended it
+};
+
+// A child whose standard input and output are pipes held by the test, for conversations. With
+// `traceOnPipe`, its standard error is a pipe too, read line by line with readTraceLine.
 class Conversation {
   public:
     explicit Conversation(const std::string& program,
-                          const std::vector<std::string>& environment = {});
+                          const std::vector<std::string>& environment = {},
+                          bool traceOnPipe = false);
     ~Conversation();
     Conversation(const Conversation&) = delete;
     Conversation& operator=(const Conversation&) = delete;
@@ -32,12 +40,19 @@ class Conversation {
     void send(const std::string& bytes);
     // The next line of standard output, without its line feed; empty at end of output.
     std::string readLine();
+    // The next line of standard error; empty at its end.
+    std::string readTraceLine();
+    // Standard output from here to its end.
+    std::string restOfOutput();
     // Closes standard input and waits; returns the exit status.
     int finish();
+    void signal(int number);
+    // Waits for the child to end, without closing its input.
+    Ending wait();
 
   private:
-    int pid_ = -1, in_ = -1, out_ = -1;
-    std::string pending_;
+    int pid_ = -1, in_ = -1, out_ = -1, err_ = -1;
+    std::string pending_, pendingTrace_;
 };
 
 } // namespace vantrel::testing

@@ -108,11 +108,28 @@ TEST(Motion, StartsFromWherePointerIsAndFromOriginWhenUnreadable) {
 
 TEST(Motion, PostedMouseEventsMoveTheSimulatedPointer) {
     auto outs = runAll({R"({"action":"left_mouse_down","x":10,"y":20})",
-                        R"({"action":"mouse_move","x":10,"y":20})",
                         R"({"id":9,"action":"cursor_position"})"});
-    // A move while the button is held still posts moved events, not dragged ones.
-    EXPECT_EQ(outs[1].posts(), (std::vector<json>{mouse(5, 10, 20)}));
-    EXPECT_EQ(outs[2].reply, (json{{"id", 9}, {"ok", true}, {"x", 10}, {"y", 20}}));
+    EXPECT_EQ(outs[1].reply, (json{{"id", 9}, {"ok", true}, {"x", 10}, {"y", 20}}));
+}
+
+TEST(Motion, MovesWhileTheLeftButtonIsHeldAreDragsUntilItsRelease) {
+    // Mac applications take a moved event as a plain move even with the button down, so a held
+    // button must turn every move into a drag: mouse_move, and the approach of other actions.
+    auto outs =
+        runAll({R"({"action":"left_mouse_down","x":10,"y":20})",
+                R"({"action":"mouse_move","x":10,"y":20})", R"({"action":"scroll","x":10,"y":20})",
+                R"({"action":"left_mouse_up","x":10,"y":20})",
+                R"({"action":"mouse_move","x":10,"y":20})"});
+    EXPECT_EQ(outs[1].posts(), (std::vector<json>{mouse(6, 10, 20)}));
+    EXPECT_EQ(outs[2].posts(), (std::vector<json>{mouse(6, 10, 20), scrollEvent(-1, 0)}));
+    EXPECT_EQ(outs[3].posts(), (std::vector<json>{mouse(2, 10, 20)}));
+    EXPECT_EQ(outs[4].posts(), (std::vector<json>{mouse(5, 10, 20)}));
+    // A click's own release lets the button go as well.
+    auto clicked = runAll({R"({"action":"left_mouse_down","x":10,"y":20})",
+                           R"({"action":"left_click","x":10,"y":20})",
+                           R"({"action":"mouse_move","x":10,"y":20})"});
+    EXPECT_EQ(clicked[1].posts().front(), mouse(6, 10, 20));
+    EXPECT_EQ(clicked[2].posts(), (std::vector<json>{mouse(5, 10, 20)}));
 }
 
 TEST(Motion, LimitsRefuseBeforeAnythingIsPosted) {
@@ -207,6 +224,18 @@ TEST(Scroll, OversizedAmountIsRefusedBeforeTheApproachButAfterThePointCheck) {
     Outcome skipped = run(R"({"action":"scroll","x":3})", failing);
     EXPECT_EQ(skipped.posts(), (std::vector<json>{mouse(5, 3, 0)}));
     EXPECT_EQ(skipped.reply, ok());
+}
+
+TEST(Held, ReleaseAllLetsGoOfALonePressOnceAndPostsNothingWhenNothingIsHeld) {
+    auto outs = runAll({R"({"action":"left_mouse_down","x":4,"y":6})",
+                        R"({"action":"mouse_move","x":9,"y":6})",
+                        R"({"id":2,"action":"release_all"})", R"({"id":3,"action":"release_all"})"},
+                       at(4, 6));
+    // Released where the pointer is, after the move.
+    EXPECT_EQ(outs[2].posts(), (std::vector<json>{mouse(2, 9, 6)}));
+    EXPECT_EQ(outs[2].reply, ok(2));
+    EXPECT_EQ(outs[3].posts(), (std::vector<json>{}));
+    EXPECT_EQ(outs[3].reply, ok(3));
 }
 
 } // namespace

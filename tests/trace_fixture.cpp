@@ -2,13 +2,15 @@
 
 #include "trace_fixture.h"
 
-#include "dispatch/dispatch.h"
+#include "dispatch/dispatcher.h"
+#include "support/held.h"
 
 namespace vantrel::testing {
 
 std::vector<Outcome> runAll(const std::vector<std::string>& requests,
                             const platform::trace::Config& config) {
     platform::trace::configure(config, true);
+    forgetAllHeld();
     std::vector<Outcome> outcomes;
     for (const std::string& request : requests) {
         Outcome outcome;

@@ -4,8 +4,8 @@
 // macOS implementation over fake frameworks (macos/fake_fixture.cpp), which renders what reaches
 // the frameworks in the trace's line format. Both take the trace's configuration.
 
-#include "channel/reply.h"
 #include "platform/trace/trace_control.h"
+#include "support/reply.h"
 
 #include <nlohmann/json.hpp>
 

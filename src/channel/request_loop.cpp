@@ -1,12 +1,15 @@
 #include "channel/request_loop.h"
 
-#include "channel/reply.h"
-#include "dispatch/dispatch.h"
+#include "channel/writer.h"
+#include "dispatch/dispatcher.h"
+#include "support/stop.h"
+#include "support/wait.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <unistd.h>
 
 namespace vantrel {
@@ -54,6 +57,66 @@ char32_t codePointAt(std::string_view text, size_t at, size_t length) {
     default:
         return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
     }
+}
+
+// The parser reads an integer literal beyond 64 bits as the nearest double, and below -2^63 that
+// double is -2^63 itself, a valid id; only the literal's text tells the two apart. This reads the
+// text of the last top-level "id" (the one the parser keeps) when its value is that double.
+class IdLiteral : public nlohmann::json_sax<nlohmann::json> {
+  public:
+    bool integerBeyondRange = false;
+    bool null() override { return value(); }
+    bool boolean(bool) override { return value(); }
+    bool number_integer(number_integer_t) override { return value(); }
+    bool number_unsigned(number_unsigned_t) override { return value(); }
+    bool number_float(number_float_t, const string_t& text) override {
+        return value(text.find_first_of(".eE") == string_t::npos);
+    }
+    bool string(string_t&) override { return value(); }
+    bool binary(binary_t&) override { return value(); }
+    bool start_object(std::size_t) override { return open(); }
+    bool key(string_t& name) override {
+        atId_ = depth_ == 1 && name == "id";
+        return true;
+    }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open(); }
+    bool end_array() override { return close(); }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;
+    }
+
+  private:
+    // A later "id" replaces an earlier one, as in the parser's object.
+    bool value(bool beyondRange = false) {
+        if (depth_ == 1 && atId_) integerBeyondRange = beyondRange;
+        atId_ = false;
+        return true;
+    }
+    bool open() {
+        if (depth_ == 1 && atId_) integerBeyondRange = false;
+        ++depth_;
+        atId_ = false;
+        return true;
+    }
+    bool close() {
+        --depth_;
+        return true;
+    }
+    int depth_ = 0;
+    bool atId_ = false;
+};
+
+// An "id" written as an integer below -2^63 is outside the id range; it becomes NaN, which no
+// JSON text produces and which the dispatcher reads as no id (0), like 2^63 and above.
+void markIdBeyondRange(nlohmann::json& request, std::string_view text) {
+    auto id = request.find("id");
+    if (id == request.end() || !id->is_number_float() ||
+        id->get<double>() != -9223372036854775808.0)
+        return;
+    IdLiteral literal;
+    nlohmann::json::sax_parse(text, &literal);
+    if (literal.integerBeyondRange) *id = std::numeric_limits<double>::quiet_NaN();
 }
 
 bool isTrimmed(char32_t c) {
@@ -106,10 +169,10 @@ std::string_view trimLine(std::string_view text) {
     return text;
 }
 
-void handleLine(std::string_view line) {
+bool handleLine(std::string_view line) {
     std::string text = repairUtf8(line);
     std::string_view trimmed = trimLine(text);
-    if (trimmed.empty()) return;
+    if (trimmed.empty()) return true;
     // A NUL byte is valid nowhere in JSON text, but the parser would take it for the end of its
     // input and accept whatever came before; refuse it here.
     bool parsed = false;
@@ -117,54 +180,57 @@ void handleLine(std::string_view line) {
     if (trimmed.find('\0') == std::string_view::npos) {
         request = nlohmann::json::parse(trimmed, nullptr, false);
         parsed = !request.is_discarded();
+        if (parsed && request.is_object()) markIdBeyondRange(request, trimmed);
     }
-    if (parsed && request.is_object()) {
-        handle(request);
-    } else {
-        emit(errorReply(0, "invalid json"));
-    }
+    if (parsed && request.is_object()) return emit(respond(request));
+    return emit(errorReply(0, "invalid json"));
 }
 
-int runRequestLoop(int fd) {
+LoopEnd runRequestLoop(int fd) {
     std::string line;
     bool tooLarge = false;
     // One byte of slack beyond the limit holds the carriage return of a line at the limit.
     constexpr size_t keep = maxLineBytes + 1;
     auto finishLine = [&](bool endedByLineFeed) {
         if (endedByLineFeed && !tooLarge && !line.empty() && line.back() == '\r') line.pop_back();
-        if (tooLarge || line.size() > maxLineBytes) {
-            emit(errorReply(0, "request too large"));
-        } else {
-            handleLine(line);
-        }
+        bool written = tooLarge || line.size() > maxLineBytes
+                           ? emit(errorReply(0, "request too large"))
+                           : handleLine(line);
         line.clear();
         tooLarge = false;
+        return written;
     };
     std::string buffer(64 * 1024, '\0');
-    for (;;) {
-        ssize_t got = ::read(fd, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        std::string_view chunk(buffer.data(), static_cast<size_t>(got));
-        while (!chunk.empty()) {
-            size_t end = chunk.find('\n');
-            std::string_view piece = chunk.substr(0, end);
-            if (!tooLarge) {
-                if (line.size() + piece.size() > keep) {
-                    tooLarge = true;
-                    line.clear();
-                    line.shrink_to_fit();
-                } else {
-                    line.append(piece);
+    try {
+        for (;;) {
+            // The stop signals are taken only while waiting, here and in the pauses.
+            if (!waitReadable(fd)) stopIfSignalled();
+            ssize_t got = ::read(fd, buffer.data(), buffer.size());
+            if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+            if (got <= 0) break;
+            std::string_view chunk(buffer.data(), static_cast<size_t>(got));
+            while (!chunk.empty()) {
+                size_t end = chunk.find('\n');
+                std::string_view piece = chunk.substr(0, end);
+                if (!tooLarge) {
+                    if (line.size() + piece.size() > keep) {
+                        tooLarge = true;
+                        line.clear();
+                        line.shrink_to_fit();
+                    } else {
+                        line.append(piece);
+                    }
                 }
+                if (end == std::string_view::npos) break;
+                if (!finishLine(true)) return LoopEnd::readerGone;
+                chunk.remove_prefix(end + 1);
             }
-            if (end == std::string_view::npos) break;
-            finishLine(true);
-            chunk.remove_prefix(end + 1);
         }
+        if ((!line.empty() || tooLarge) && !finishLine(false)) return LoopEnd::readerGone;
+    } catch (const Stopped&) {
+        return LoopEnd::stopped;
     }
-    if (!line.empty() || tooLarge) finishLine(false);
-    return 0;
+    return LoopEnd::endOfInput;
 }
 
 } // namespace vantrel

@@ -2,7 +2,8 @@
 
 #include "keyboard/unicode.h"
 #include "platform/event_services.h"
-#include "pointer/pointer.h"
+#include "support/held.h"
+#include "support/stop.h"
 
 namespace vantrel {
 
@@ -43,17 +44,18 @@ void pressCombo(std::string_view combination, int64_t holdMs) {
         if (modifierNames.empty()) typeText(keyName);
         return;
     }
+    // Keys held on their own (key_down) count as if pressed with the combination.
+    mask |= heldModifierFlags();
     platform::Event down = platform::createKeyboardEvent(*key, true);
-    if (down) {
-        platform::setFlags(*down, mask);
-        post(down);
-    }
-    if (holdMs >= 1) platform::pause(static_cast<uint32_t>(holdMs * 1000));
+    if (down) platform::setFlags(*down, mask);
+    Held held;
+    held.code = *key;
+    held.flags = mask;
+    postPress(down, held);
+    if (holdMs >= 1) pauseOrStop(static_cast<uint32_t>(holdMs * 1000));
     platform::Event up = platform::createKeyboardEvent(*key, false);
-    if (up) {
-        platform::setFlags(*up, mask);
-        post(up);
-    }
+    if (up) platform::setFlags(*up, mask);
+    postRelease(up, Held::Kind::key, *key);
 }
 
 } // namespace vantrel

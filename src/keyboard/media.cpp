@@ -1,7 +1,7 @@
 #include "keyboard/keyboard.h"
 
 #include "platform/event_services.h"
-#include "pointer/pointer.h"
+#include "support/held.h"
 
 namespace vantrel {
 
@@ -12,7 +12,7 @@ constexpr int16_t auxControlButtonsSubtype = 8;
 constexpr uint32_t keyDownState = 0x0A;
 constexpr uint32_t keyUpState = 0x0B;
 
-void postMediaEvent(int32_t code, uint32_t state) {
+platform::SystemDefinedFields mediaFields(int32_t code, uint32_t state) {
     platform::SystemDefinedFields fields;
     fields.type = systemDefinedType;
     fields.modifierFlags = state << 8;
@@ -22,14 +22,18 @@ void postMediaEvent(int32_t code, uint32_t state) {
     uint32_t word = ((static_cast<uint32_t>(code) & 0xFFFF) << 16) | (state << 8);
     fields.data1 = static_cast<int64_t>(static_cast<int32_t>(word));
     fields.data2 = -1;
-    post(platform::createSystemDefinedEvent(fields));
+    return fields;
 }
 
 } // namespace
 
 void mediaKey(int32_t code) {
-    postMediaEvent(code, keyDownState);
-    postMediaEvent(code, keyUpState);
+    Held held;
+    held.kind = Held::Kind::media;
+    held.code = static_cast<uint32_t>(code) & 0xFFFF;
+    held.release = mediaFields(code, keyUpState);
+    postPress(platform::createSystemDefinedEvent(mediaFields(code, keyDownState)), held);
+    postRelease(platform::createSystemDefinedEvent(held.release), Held::Kind::media, held.code);
 }
 
 } // namespace vantrel

@@ -2,7 +2,8 @@
 
 #include "keyboard/unicode.h"
 #include "platform/event_services.h"
-#include "pointer/pointer.h"
+#include "support/held.h"
+#include "support/stop.h"
 
 #include <span>
 
@@ -14,18 +15,24 @@ constexpr uint32_t typingPauseMicroseconds = 8000;
 // The most units one keyboard event carries: macOS keeps only the first 20 of a longer string.
 constexpr size_t mostUnitsPerEvent = 20;
 
+// Typed text carries no flags, unless keys held on their own (key_down) add theirs.
+platform::Event textEvent(bool keyDown, std::span<const uint16_t> units) {
+    platform::Event event = platform::createKeyboardEvent(0, keyDown);
+    if (!event) return event;
+    if (heldModifierFlags()) platform::setFlags(*event, heldModifierFlags());
+    platform::keyboardSetUnicodeString(*event, units);
+    return event;
+}
+
 void typeUnits(std::span<const uint16_t> units) {
-    platform::Event down = platform::createKeyboardEvent(0, true);
-    if (down) {
-        platform::keyboardSetUnicodeString(*down, units);
-        post(down);
-    }
-    platform::Event up = platform::createKeyboardEvent(0, false);
-    if (up) {
-        platform::keyboardSetUnicodeString(*up, units);
-        post(up);
-    }
-    platform::pause(typingPauseMicroseconds);
+    Held held;
+    held.kind = Held::Kind::text;
+    held.flags = heldModifierFlags();
+    held.setsFlags = false;
+    held.units.assign(units.begin(), units.end());
+    postPress(textEvent(true, units), std::move(held));
+    postRelease(textEvent(false, units), Held::Kind::text, 0);
+    pauseOrStop(typingPauseMicroseconds);
 }
 
 } // namespace

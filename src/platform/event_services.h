@@ -31,8 +31,10 @@ inline constexpr uint32_t rightMouseDown = 3;
 inline constexpr uint32_t rightMouseUp = 4;
 inline constexpr uint32_t mouseMoved = 5;
 inline constexpr uint32_t leftMouseDragged = 6;
+inline constexpr uint32_t rightMouseDragged = 7;
 inline constexpr uint32_t otherMouseDown = 25;
 inline constexpr uint32_t otherMouseUp = 26;
+inline constexpr uint32_t otherMouseDragged = 27;
 
 // Mouse buttons.
 inline constexpr uint32_t mouseButtonLeft = 0;
@@ -105,7 +107,8 @@ void postEvent(EventRecord& event);
 // Whether this process may post input now. Asked afresh each time; never prompts.
 bool isProcessTrusted();
 
-// Blocks the thread for `microseconds`.
+// Blocks the thread for `microseconds`, or less when a stop signal is taken meanwhile (see
+// support/wait.h): it then returns at once and the core unwinds.
 void pause(uint32_t microseconds);
 
 // The largest line count one scroll event can carry out on this platform.

@@ -1,14 +1,42 @@
 #include "pointer/pointer.h"
 
+#include "support/stop.h"
+
 namespace vantrel {
 
 namespace {
+
 constexpr uint32_t clickPauseMicroseconds = 40000;
+
+struct ButtonTypes {
+    uint32_t press, release;
+};
+
+// Button 1 uses the right-button types, 2 the other-button types, every other value the
+// left-button types.
+ButtonTypes typesOf(uint32_t button) {
+    if (button == platform::mouseButtonRight)
+        return {platform::rightMouseDown, platform::rightMouseUp};
+    if (button == platform::mouseButtonCenter)
+        return {platform::otherMouseDown, platform::otherMouseUp};
+    return {platform::leftMouseDown, platform::leftMouseUp};
 }
 
-void post(const platform::Event& event) {
-    if (event) platform::postEvent(*event);
+platform::Event makeMouse(uint32_t type, Point at, uint32_t button) {
+    platform::Event event = platform::createMouseEvent(type, at, button);
+    if (event && heldModifierFlags()) platform::setFlags(*event, heldModifierFlags());
+    return event;
 }
+
+Held heldButton(uint32_t button) {
+    Held held;
+    held.kind = Held::Kind::button;
+    held.code = button;
+    held.releaseType = typesOf(button).release;
+    return held;
+}
+
+} // namespace
 
 Point currentLocation() {
     platform::Event probe = platform::createEvent();
@@ -16,37 +44,31 @@ Point currentLocation() {
     return platform::eventLocation(*probe);
 }
 
+void postMouse(uint32_t type, Point at, uint32_t button) {
+    post(makeMouse(type, at, button));
+}
+
 void mouseClick(Point at, uint32_t button, int64_t clicks) {
-    uint32_t pressType = platform::leftMouseDown, releaseType = platform::leftMouseUp;
-    if (button == platform::mouseButtonRight) {
-        pressType = platform::rightMouseDown;
-        releaseType = platform::rightMouseUp;
-    } else if (button == platform::mouseButtonCenter) {
-        pressType = platform::otherMouseDown;
-        releaseType = platform::otherMouseUp;
-    }
+    ButtonTypes types = typesOf(button);
     int64_t count = clicks > 1 ? clicks : 1;
     for (int64_t click = 1; click <= count; ++click) {
-        platform::Event press = platform::createMouseEvent(pressType, at, button);
-        if (press) {
-            platform::setIntegerValueField(*press, platform::mouseEventClickState, click);
-            post(press);
-        }
-        platform::Event release = platform::createMouseEvent(releaseType, at, button);
-        if (release) {
+        platform::Event press = makeMouse(types.press, at, button);
+        if (press) platform::setIntegerValueField(*press, platform::mouseEventClickState, click);
+        postPress(press, heldButton(button));
+        platform::Event release = makeMouse(types.release, at, button);
+        if (release)
             platform::setIntegerValueField(*release, platform::mouseEventClickState, click);
-            post(release);
-        }
-        platform::pause(clickPauseMicroseconds);
+        postRelease(release, Held::Kind::button, button);
+        pauseOrStop(clickPauseMicroseconds);
     }
 }
 
-void mouseDown(Point at) {
-    post(platform::createMouseEvent(platform::leftMouseDown, at, platform::mouseButtonLeft));
+void mouseDown(Point at, uint32_t button) {
+    postPress(makeMouse(typesOf(button).press, at, button), heldButton(button));
 }
 
-void mouseUp(Point at) {
-    post(platform::createMouseEvent(platform::leftMouseUp, at, platform::mouseButtonLeft));
+void mouseUp(Point at, uint32_t button) {
+    postRelease(makeMouse(typesOf(button).release, at, button), Held::Kind::button, button);
 }
 
 } // namespace vantrel

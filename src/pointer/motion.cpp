@@ -1,5 +1,7 @@
 #include "pointer/pointer.h"
 
+#include "support/stop.h"
+
 #include <cmath>
 
 namespace vantrel {
@@ -31,12 +33,21 @@ bool stepPause(int64_t durationMs, int64_t steps, uint32_t& pause) {
     return true;
 }
 
-void postMouse(uint32_t type, Point at) {
-    post(platform::createMouseEvent(type, at, platform::mouseButtonLeft));
+void pauseFor(uint32_t microseconds) {
+    if (microseconds > 0) pauseOrStop(microseconds);
 }
 
-void pauseFor(uint32_t microseconds) {
-    if (microseconds > 0) platform::pause(microseconds);
+// Moves carry the left button, as Quartz's moved and left-dragged events do, unless another
+// button is the one being dragged.
+uint32_t moveButton(uint32_t type) {
+    if (type == platform::rightMouseDragged) return platform::mouseButtonRight;
+    if (type == platform::otherMouseDragged) return platform::mouseButtonCenter;
+    return platform::mouseButtonLeft;
+}
+
+void postMove(Point at) {
+    uint32_t type = moveType();
+    postMouse(type, at, moveButton(type));
 }
 
 } // namespace
@@ -64,11 +75,11 @@ void runMove(const MovePlan& plan) {
         double n = static_cast<double>(plan.steps);
         for (int64_t i = 1; i <= plan.steps; ++i) {
             double e = ease(static_cast<double>(i) / n);
-            postMouse(platform::mouseMoved, {plan.start.x + dx * e, plan.start.y + dy * e});
+            postMove({plan.start.x + dx * e, plan.start.y + dy * e});
             pauseFor(plan.pauseMicroseconds);
         }
     }
-    postMouse(platform::mouseMoved, plan.target);
+    postMove(plan.target);
 }
 
 const char* animatedMove(Point to, int64_t durationMs) {
@@ -88,13 +99,14 @@ const char* dragLeft(Point from, Point to, int64_t durationMs) {
     uint32_t pause = 0;
     if (!stepPause(durationMs, dragSteps, pause)) return "durationMs out of range";
     runMove(approach);
-    postMouse(platform::leftMouseDown, from);
+    mouseDown(from, platform::mouseButtonLeft);
     for (int64_t i = 1; i <= dragSteps; ++i) {
         double t = static_cast<double>(i) / static_cast<double>(dragSteps);
-        postMouse(platform::leftMouseDragged, {from.x + dx * t, from.y + dy * t});
+        postMouse(platform::leftMouseDragged, {from.x + dx * t, from.y + dy * t},
+                  platform::mouseButtonLeft);
         pauseFor(pause);
     }
-    postMouse(platform::leftMouseUp, to);
+    mouseUp(to, platform::mouseButtonLeft);
     return nullptr;
 }
 

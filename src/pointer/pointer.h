@@ -6,15 +6,12 @@
 // leaves nothing pressed and nothing moved.
 
 #include "platform/event_services.h"
+#include "support/held.h"
 
 #include <cstdint>
 #include <string_view>
 
 namespace vantrel {
-
-// Posts a created event where hardware input enters; a null event (the platform could not make
-// it) is skipped. The creator still owns and releases the event.
-void post(const platform::Event& event);
 
 // The pointer position; (0, 0) when it cannot be read.
 Point currentLocation();
@@ -23,9 +20,14 @@ Point currentLocation();
 // 40 ms after each pair. Button 1 uses the right-button types, 2 the other-button types, every
 // other value the left-button types, always carrying the value itself as the event's button.
 void mouseClick(Point at, uint32_t button, int64_t clicks);
-// A lone left press or release at `at`: no click number, no pause.
-void mouseDown(Point at);
-void mouseUp(Point at);
+// A lone press or release of `button` at `at`: no click number, no pause. The press is held
+// until a release of the same button (here, by a click, or by releaseAllHeld).
+void mouseDown(Point at, uint32_t button);
+void mouseUp(Point at, uint32_t button);
+
+// Every mouse and scroll event carries the flags of the modifier keys held on their own, when
+// there are any; posted through the held record.
+void postMouse(uint32_t type, Point at, uint32_t button);
 
 // An eased move from the current position, worked out before anything is posted.
 struct MovePlan {
@@ -40,7 +42,8 @@ MovePlan planMove(Point to, int64_t durationMs);
 void runMove(const MovePlan& plan);
 
 // Moves the pointer to `to` in 1 to 140 eased steps (one per 7 points), paced over durationMs
-// (negative counts as 0). Ends with a moved event exactly at `to`.
+// (negative counts as 0). Ends with a moved event exactly at `to`. While a button is held the
+// moves are drags of it (moveType).
 const char* animatedMove(Point to, int64_t durationMs);
 
 // Approaches `from` over 200 ms, presses the left button, drags in 40 even steps paced over

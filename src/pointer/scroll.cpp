@@ -23,8 +23,10 @@ const char* scrollAt(Point point, std::string_view direction, int64_t amount) {
     } else if (direction == "right") {
         horizontal = -lines;
     }
-    post(platform::createScrollWheelEvent2(platform::scrollEventUnitLine, 2, vertical, horizontal,
-                                           0));
+    platform::Event wheel = platform::createScrollWheelEvent2(platform::scrollEventUnitLine, 2,
+                                                              vertical, horizontal, 0);
+    if (wheel && heldModifierFlags()) platform::setFlags(*wheel, heldModifierFlags());
+    post(wheel);
     return nullptr;
 }
 

@@ -6,9 +6,10 @@
 //   cmake --build build-fuzz --target request_fuzz && build-fuzz/tests/request_fuzz -max_len=4096
 
 #include "channel/request_loop.h"
-#include "dispatch/dispatch.h"
+#include "dispatch/dispatcher.h"
 #include "keyboard/keyboard.h"
 #include "platform/trace/trace_control.h"
+#include "support/held.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vantrel::platform::trace::Config config;
     config.cursor = {100, 100};
     vantrel::platform::trace::configure(config, true);
+    vantrel::forgetAllHeld();
     vantrel::handleLine(line);
     vantrel::platform::trace::takeLines();
     return 0;

@@ -3,7 +3,8 @@
 
 #include "fake_fixture.h"
 
-#include "dispatch/dispatch.h"
+#include "dispatch/dispatcher.h"
+#include "support/held.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@ namespace vantrel::testing {
 std::vector<Outcome> runOnFrameworks(const std::vector<std::string>& requests,
                                      const fake::Settings& settings) {
     fake::reset(settings);
+    forgetAllHeld();
     std::vector<Outcome> outcomes;
     size_t seen = 0;
     for (const std::string& request : requests) {

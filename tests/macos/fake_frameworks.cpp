@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <sys/select.h>
 #include <unistd.h>
 
 struct __CGEvent {
@@ -235,7 +236,10 @@ Boolean AXIsProcessTrusted(void) {
     return trusted ? 1 : 0;
 }
 
-int usleep(useconds_t microseconds) {
+// The layer pauses with pselect and no descriptors; such a call is recorded, not slept.
+int pselect(int, fd_set*, fd_set*, fd_set*, const struct timespec* timeout, const sigset_t*) {
+    uint64_t microseconds = static_cast<uint64_t>(timeout->tv_sec) * 1000000 +
+                            static_cast<uint64_t>(timeout->tv_nsec) / 1000;
     state.lines.push_back({{"sleep", microseconds}});
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -320,6 +321,38 @@ TEST_F(X11Test, LosingTheServerRefusesGatedRequestsUntilANewOneComesUp) {
     EXPECT_EQ(mouseLocation(again), std::make_pair(33, 44));
     EXPECT_EQ(vantrel->finish(), 0);
     vantrel.reset();
+}
+
+TEST_F(X11Test, StopSignalsLeaveNoKeyNoButtonAndTheKeymapAsItWas) {
+    const std::string keymap = keymapDump(server);
+    auto stopped = [&](const json& request, const std::function<bool()>& holding, int signal) {
+        Vantrel stopping(server.name(), errors);
+        stopping.send(request);
+        EXPECT_TRUE(eventually(holding)) << request.dump();
+        EXPECT_EQ(stopping.stopWith(signal), signal) << request.dump();
+        EXPECT_EQ(keysDown(server), std::set<int>{}) << request.dump() << " " << signal;
+        EXPECT_EQ(buttonsDown(server), std::set<int>{}) << request.dump() << " " << signal;
+        EXPECT_EQ(keymapDump(server), keymap) << request.dump() << " " << signal;
+    };
+    json hold = {{"action", "hold_key"}, {"text", "ctrl+shift+a"}, {"holdMs", 5000}};
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        stopped(
+            hold, [&] { return keysDown(server).size() == 3; }, signal);
+    stopped(
+        {{"action", "left_click_drag"}, {"x", 300}, {"y", 300}, {"durationMs", 5000}},
+        [&] { return buttonsDown(server) == std::set<int>{1}; }, SIGTERM);
+    stopped(
+        {{"id", 1}, {"action", "left_mouse_down"}, {"x", 20}, {"y", 20}},
+        [&] { return buttonsDown(server) == std::set<int>{1}; }, SIGTERM);
+    // Characters the keymap lacks bind spare keycodes; the stop must unbind them.
+    std::string absent;
+    for (char32_t c = 0x4E00; c < 0x4E00 + 300; ++c)
+        absent += std::string{static_cast<char>(0xE0 | (c >> 12)),
+                              static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                              static_cast<char>(0x80 | (c & 0x3F))};
+    stopped(
+        {{"action", "type"}, {"text", absent}}, [&] { return keymapDump(server) != keymap; },
+        SIGTERM);
 }
 
 TEST(X11WithoutServer, ProbeIsFalseAndNothingIsWritten) {

@@ -237,6 +237,15 @@ int Vantrel::finish() {
     return status;
 }
 
+int Vantrel::stopWith(int signal) {
+    kill(pid_, signal);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+}
+
 XiObserver::XiObserver(const XServer& server, Vantrel& vantrel, const std::string& dir)
     : vantrel_(vantrel), file_(dir + "/xi2.txt") {
     for (const auto& [keycode, name] : keysymNames(server))
@@ -329,6 +338,32 @@ std::map<int, std::string> keysymNames(const XServer& server) {
             names[keycode] = name;
     }
     return names;
+}
+
+std::set<int> buttonsDown(const XServer& server) {
+    std::set<int> down;
+    std::istringstream lines(
+        capture({"xinput", "query-state", "Virtual core XTEST pointer"}, {server.env()}));
+    for (std::string line; std::getline(lines, line);) {
+        int button = 0;
+        if (line.find("]=down") != std::string::npos &&
+            std::sscanf(line.c_str(), " button[%d]", &button) == 1)
+            down.insert(button);
+    }
+    return down;
+}
+
+std::string keymapDump(const XServer& server) {
+    return capture({"xmodmap", "-pke"}, {server.env()});
+}
+
+bool eventually(const std::function<bool()>& done) {
+    auto deadline = std::chrono::steady_clock::now() + patience;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (done()) return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return done();
 }
 
 std::set<int> keysDown(const XServer& server) {

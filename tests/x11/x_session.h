@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -73,6 +74,8 @@ class Vantrel {
     json reply();
     // Ends its input and waits; returns the exit status.
     int finish();
+    // Sends a signal and waits; returns the signal that ended it (0 if it exited).
+    int stopWith(int signal);
 
   private:
     int pid_ = -1, in_ = -1, out_ = -1;
@@ -113,6 +116,15 @@ std::map<int, std::string> keysymNames(const XServer& server);
 
 // The keycodes the XTEST keyboard holds down now, as xinput reads them.
 std::set<int> keysDown(const XServer& server);
+
+// The buttons the XTEST pointer holds down now, as xinput reads them.
+std::set<int> buttonsDown(const XServer& server);
+
+// The whole keymap as xmodmap prints it, for comparing before and after.
+std::string keymapDump(const XServer& server);
+
+// Polls `done` every 20 ms until it holds or the patience of these tests runs out.
+bool eventually(const std::function<bool()>& done);
 
 // The pointer position as xdotool reads it.
 std::pair<int, int> mouseLocation(const XServer& server);

@@ -8,14 +8,13 @@
 // always cast to the exact, non-variadic type of the method called, as arm64 requires.
 
 #include "platform/event_services.h"
+#include "support/wait.h"
 
 #include <ApplicationServices/ApplicationServices.h>
 #include <CoreFoundation/CoreFoundation.h>
 #include <CoreGraphics/CoreGraphics.h>
 #include <objc/message.h>
 #include <objc/runtime.h>
-
-#include <unistd.h>
 
 // The autorelease pool entry points of the Objective-C runtime; no public header declares them.
 extern "C" void* objc_autoreleasePoolPush(void);
@@ -130,7 +129,7 @@ bool isProcessTrusted() {
 }
 
 void pause(uint32_t microseconds) {
-    usleep(static_cast<useconds_t>(microseconds));
+    sleepFor(microseconds);
 }
 
 int64_t largestScrollAmount() {

@@ -5,9 +5,10 @@
 
 #include "platform/event_services.h"
 #include "platform/trace/trace_control.h"
+#include "support/number_text.h"
+#include "support/wait.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -49,36 +50,6 @@ struct State {
 };
 State state;
 
-// Coordinates as the shortest text that reads back as the same double, as the reply writer
-// writes them (std::to_chars is unavailable for doubles before macOS 13.3).
-void appendDouble(std::string& out, double value) {
-    char scientific[32];
-    int digits = 1;
-    for (;; ++digits) { // 17 significant digits always read back
-        std::snprintf(scientific, sizeof scientific, "%.*e", digits - 1, value);
-        if (digits == 17 || std::strtod(scientific, nullptr) == value) break;
-    }
-    // The same digits without an exponent, where that is no longer: 100 rather than 1e+02.
-    const char* e = std::strchr(scientific, 'e');
-    int exponent = std::atoi(e + 1);
-    std::string mantissa, fixed = scientific[0] == '-' ? "-" : "";
-    for (const char* c = scientific; c < e; ++c)
-        if (*c >= '0' && *c <= '9') mantissa += *c;
-    if (exponent >= digits - 1)
-        fixed += mantissa + std::string(static_cast<size_t>(exponent - digits + 1), '0');
-    else if (exponent >= 0)
-        fixed += mantissa.insert(static_cast<size_t>(exponent + 1), ".");
-    else
-        fixed += "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + mantissa;
-    out += fixed.size() <= std::strlen(scientific) ? fixed : std::string(scientific);
-}
-
-template <typename Integer> void appendInteger(std::string& out, Integer value) {
-    char buffer[24];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
-}
-
 void writeLine(std::string line) {
     if (state.capture) {
         state.captured.push_back(std::move(line));
@@ -99,8 +70,8 @@ void writeLine(std::string line) {
 }
 
 bool isMouseType(uint32_t type) {
-    return (type >= leftMouseDown && type <= leftMouseDragged) || type == otherMouseDown ||
-           type == otherMouseUp;
+    return (type >= leftMouseDown && type <= rightMouseDragged) ||
+           (type >= otherMouseDown && type <= otherMouseDragged);
 }
 
 std::vector<std::string> splitCommas(const std::string& text) {
@@ -115,10 +86,7 @@ std::vector<std::string> splitCommas(const std::string& text) {
 }
 
 bool parseCoordinate(const std::string& text, double& value) {
-    if (text.empty()) return false;
-    const char* end = text.data() + text.size();
-    auto result = std::from_chars(text.data(), end, value);
-    return result.ec == std::errc() && result.ptr == end && std::isfinite(value);
+    return parseFiniteDouble(text, value);
 }
 
 } // namespace
@@ -283,9 +251,9 @@ void postEvent(EventRecord& event) {
         line = "{\"post\":\"mouse\",\"type\":";
         appendInteger(line, event.type);
         line += ",\"x\":";
-        appendDouble(line, event.location.x);
+        appendShortestDouble(line, event.location.x);
         line += ",\"y\":";
-        appendDouble(line, event.location.y);
+        appendShortestDouble(line, event.location.y);
         line += ",\"button\":";
         appendInteger(line, event.button);
         if (event.clickState) {
@@ -331,13 +299,13 @@ void postEvent(EventRecord& event) {
         line += ",\"subtype\":";
         appendInteger(line, f.subtype);
         line += ",\"x\":";
-        appendDouble(line, f.location.x);
+        appendShortestDouble(line, f.location.x);
         line += ",\"y\":";
-        appendDouble(line, f.location.y);
+        appendShortestDouble(line, f.location.y);
         line += ",\"modifierFlags\":";
         appendInteger(line, f.modifierFlags);
         line += ",\"timestamp\":";
-        appendDouble(line, f.timestamp);
+        appendShortestDouble(line, f.timestamp);
         line += ",\"windowNumber\":";
         appendInteger(line, f.windowNumber);
         line += ",\"data1\":";
@@ -366,12 +334,10 @@ void pause(uint32_t microseconds) {
     appendInteger(line, microseconds);
     line += '}';
     writeLine(std::move(line));
-    if (state.config.realtime) {
-        timespec wait{static_cast<time_t>(microseconds / 1000000),
-                      static_cast<long>(microseconds % 1000000) * 1000};
-        while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
-        }
-    }
+    if (state.config.realtime)
+        sleepUntil(WaitClock::now() + std::chrono::microseconds(microseconds));
+    else
+        takePendingSignals(); // so that a stop still ends a long action between its pauses
 }
 
 int64_t largestScrollAmount() {

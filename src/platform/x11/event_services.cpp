@@ -6,6 +6,7 @@
 
 #include "platform/event_services.h"
 #include "platform/x11/display.h"
+#include "support/wait.h"
 
 #include "platform/x11/xkb_protocol.h"
 #include <xcb/xcb.h>
@@ -279,10 +280,7 @@ bool isProcessTrusted() {
 }
 
 void pause(uint32_t microseconds) {
-    timespec wait{static_cast<time_t>(microseconds / 1000000),
-                  static_cast<long>(microseconds % 1000000) * 1000};
-    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
-    }
+    sleepUntil(WaitClock::now() + std::chrono::microseconds(microseconds));
 }
 
 // Each line is a button click sent to the server; beyond this a scroll would hold the process

@@ -1,5 +1,5 @@
 #pragma once
-// Replies and the one writer of standard output.
+// Replies: the record the dispatcher builds and the channel writes, and its JSON text.
 
 #include <cstdint>
 #include <string>
@@ -28,9 +28,5 @@ Reply errorReply(int64_t id, std::string message);
 // raw UTF-8, doubles are the shortest text that reads back as the same double (a non-finite
 // double, which JSON cannot hold, is written 0). It cannot fail.
 std::string serialize(const Reply& reply);
-
-// Writes the reply as one line to standard output at once. Write errors are ignored: a reader
-// that went away must not stop the process.
-void emit(const Reply& reply);
 
 } // namespace vantrel

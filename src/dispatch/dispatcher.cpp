@@ -1,9 +1,10 @@
-#include "dispatch/dispatch.h"
+#include "dispatch/dispatcher.h"
 
 #include "dispatch/coerce.h"
 #include "keyboard/keyboard.h"
 #include "platform/event_services.h"
 #include "pointer/pointer.h"
+#include "support/held.h"
 
 #include <array>
 #include <cmath>
@@ -82,7 +83,7 @@ struct Route {
 };
 
 // Compared in this order; a name that matches none is an unknown action.
-constexpr std::array<Route, 17> routes{{
+constexpr std::array<Route, 18> routes{{
     {"probe",
      [](const json&, const Common& c) {
          return successReply(c.id).add("trusted", platform::isProcessTrusted());
@@ -104,12 +105,12 @@ constexpr std::array<Route, 17> routes{{
          MovePlan move = planMove(c.point, c.durationMs);
          if (move.refusal) return errorReply(c.id, move.refusal);
          runMove(move);
-         mouseDown(c.point);
+         mouseDown(c.point, platform::mouseButtonLeft);
          return successReply(c.id);
      }},
     {"left_mouse_up",
      [](const json&, const Common& c) {
-         mouseUp(c.point);
+         mouseUp(c.point, platform::mouseButtonLeft);
          return successReply(c.id);
      }},
     {"left_click_drag",
@@ -153,6 +154,11 @@ constexpr std::array<Route, 17> routes{{
          return successReply(c.id).add("x", at.x).add("y", at.y);
      }},
     {"ping", [](const json&, const Common& c) { return successReply(c.id); }},
+    {"release_all",
+     [](const json&, const Common& c) {
+         releaseAllHeld();
+         return successReply(c.id);
+     }},
 }};
 
 } // namespace
@@ -163,7 +169,7 @@ const std::unordered_set<std::string>& accessibilityActions() {
         "middle_click",    "double_click",  "triple_click",
         "left_mouse_down", "left_mouse_up", "left_click_drag",
         "scroll",          "type",          "key",
-        "hold_key",        "media"};
+        "hold_key",        "media",         "release_all"};
     return names;
 }
 
@@ -174,10 +180,6 @@ Reply respond(const json& request) {
     for (const Route& route : routes)
         if (route.action == common.action) return route.handler(request, common);
     return errorReply(common.id, "unknown action: " + common.action);
-}
-
-void handle(const json& request) {
-    emit(respond(request));
 }
 
 } // namespace vantrel

@@ -1,0 +1,105 @@
+#include "support/held.h"
+
+#include <algorithm>
+
+namespace vantrel {
+
+namespace {
+
+// What vantrel holds, in the order of pressing.
+std::vector<Held> record;
+
+auto find(Held::Kind kind, uint32_t code) {
+    return std::find_if(record.begin(), record.end(),
+                        [&](const Held& h) { return h.kind == kind && h.code == code; });
+}
+
+// The event that releases `held`, made as its own release would be.
+platform::Event releaseEvent(const Held& held) {
+    switch (held.kind) {
+    case Held::Kind::key:
+    case Held::Kind::text: {
+        platform::Event up = platform::createKeyboardEvent(
+            static_cast<uint16_t>(held.kind == Held::Kind::key ? held.code : 0), false);
+        if (!up) return up;
+        uint64_t flags = held.flags & ~held.modifierFlag;
+        if (held.setsFlags || flags) platform::setFlags(*up, flags);
+        if (held.kind == Held::Kind::text) platform::keyboardSetUnicodeString(*up, held.units);
+        return up;
+    }
+    case Held::Kind::button: {
+        // Released where the pointer is now, so that the release moves nothing.
+        platform::Event where = platform::createEvent();
+        Point at = where ? platform::eventLocation(*where) : Point{};
+        platform::Event up = platform::createMouseEvent(held.releaseType, at, held.code);
+        if (up && heldModifierFlags()) platform::setFlags(*up, heldModifierFlags());
+        return up;
+    }
+    case Held::Kind::media:
+        return platform::createSystemDefinedEvent(held.release);
+    }
+    return nullptr;
+}
+
+void releaseWhere(bool (*which)(const Held&)) {
+    for (size_t i = record.size(); i-- > 0;) {
+        if (!which(record[i])) continue;
+        Held held = record[i];
+        // Forgotten before it is posted, so that the release carries the flags of what remains.
+        record.erase(record.begin() + static_cast<std::ptrdiff_t>(i));
+        post(releaseEvent(held));
+    }
+}
+
+} // namespace
+
+void post(const platform::Event& event) {
+    if (event) platform::postEvent(*event);
+}
+
+void postPress(const platform::Event& event, Held what) {
+    if (!event) return;
+    platform::postEvent(*event);
+    auto existing = find(what.kind, what.code);
+    if (existing != record.end()) record.erase(existing);
+    record.push_back(std::move(what));
+}
+
+void postRelease(const platform::Event& event, Held::Kind kind, uint32_t code) {
+    auto existing = find(kind, code);
+    if (existing != record.end()) record.erase(existing);
+    post(event);
+}
+
+bool isHeld(Held::Kind kind, uint32_t code) {
+    return find(kind, code) != record.end();
+}
+
+uint64_t heldModifierFlags() {
+    uint64_t flags = 0;
+    for (const Held& held : record)
+        flags |= held.modifierFlag;
+    return flags;
+}
+
+uint32_t moveType() {
+    if (isHeld(Held::Kind::button, platform::mouseButtonLeft)) return platform::leftMouseDragged;
+    if (isHeld(Held::Kind::button, platform::mouseButtonRight)) return platform::rightMouseDragged;
+    for (const Held& held : record)
+        if (held.kind == Held::Kind::button) return platform::otherMouseDragged;
+    return platform::mouseMoved;
+}
+
+void releaseAllHeld() {
+    releaseWhere([](const Held&) { return true; });
+}
+
+void releaseHeldKeys() {
+    releaseWhere([](const Held& held) { return held.kind != Held::Kind::button; });
+}
+
+void forgetAllHeld() {
+    record.clear();
+}
+
+} // namespace vantrel

@@ -1,0 +1,64 @@
+#pragma once
+// Posting, and the one record of what vantrel holds pressed.
+//
+// Every press that leaves something down (a key of a combination, a typed cluster's key, a media
+// key, a mouse button) is posted through postPress, and its release through postRelease, so the
+// record always says what the system has down because of vantrel, in the order of pressing.
+// releaseAllHeld can then undo it through the event services like any other input, on every
+// platform: at a stop signal, when the reader has gone, and for the "release_all" action.
+
+#include "platform/event_services.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace vantrel {
+
+// Posts a created event where hardware input enters; a null event (the platform could not make
+// it) is skipped. The creator still owns and releases the event.
+void post(const platform::Event& event);
+
+// One thing held down, and what it takes to release it.
+struct Held {
+    enum class Kind { key, text, button, media } kind = Kind::key;
+    // key: the virtual key code; button: the mouse button; media: the key type; text: unused.
+    uint32_t code = 0;
+    // key and text: the flags the press carried. The release carries them too, less the key's
+    // own modifier flag.
+    uint64_t flags = 0;
+    bool setsFlags = true; // whether the key's events carry flags at all (typed text: only if any)
+    // The flag this key adds to every event posted while it is down: set for modifier keys that
+    // are held on their own, 0 for every other key.
+    uint64_t modifierFlag = 0;
+    uint32_t releaseType = 0;        // button: the mouse event type that releases it
+    std::vector<uint16_t> units;     // text: the cluster's units, carried by the release too
+    platform::SystemDefinedFields release; // media: the release event's fields
+};
+
+// Posts a press and records what it holds. A null event records nothing: nothing went down.
+void postPress(const platform::Event& event, Held what);
+
+// Posts a release and forgets what it releases (the held entry of the same kind and code).
+void postRelease(const platform::Event& event, Held::Kind kind, uint32_t code);
+
+bool isHeld(Held::Kind kind, uint32_t code);
+
+// The union of the modifier flags of the keys held on their own.
+uint64_t heldModifierFlags();
+
+// The event type of a pointer move now: a drag of the lowest held button, a plain move when
+// none is held.
+uint32_t moveType();
+
+// Releases everything held, last pressed first, through the event services. With nothing held,
+// posts nothing.
+void releaseAllHeld();
+
+// Releases the keys held (not the mouse buttons, which a later process may release), last
+// pressed first.
+void releaseHeldKeys();
+
+// Forgets the record without posting: for tests that start over.
+void forgetAllHeld();
+
+} // namespace vantrel
