@@ -85,7 +85,8 @@ TEST(Gate, WithoutTrustEveryPostingActionIsRefusedAndPostsNothing) {
     EXPECT_EQ(gated, (std::set<std::string>{
                          "mouse_move", "left_click", "right_click", "middle_click", "double_click",
                          "triple_click", "left_mouse_down", "left_mouse_up", "left_click_drag",
-                         "scroll", "type", "key", "hold_key", "media", "release_all"}));
+                         "scroll", "type", "key", "hold_key", "media", "release_all", "key_down",
+                         "key_up", "mouse_down", "mouse_up"}));
     // The gate comes before the action's own limits.
     EXPECT_EQ(run(R"({"action":"hold_key","holdMs":1e300})", trust({false})).reply,
               error(permission));

@@ -22,15 +22,13 @@ struct Live {
 
     // Reads the trace up to and including the first line equal to `line`.
     void traceUntil(const json& line) {
-        for (std::string text = talk.readTraceLine(); !text.empty();
-             text = talk.readTraceLine())
+        for (std::string text = talk.readTraceLine(); !text.empty(); text = talk.readTraceLine())
             if (json::parse(text) == line) return;
         ADD_FAILURE() << "the trace ended before " << line.dump();
     }
     std::vector<json> restOfTrace() {
         std::vector<json> lines;
-        for (std::string text = talk.readTraceLine(); !text.empty();
-             text = talk.readTraceLine())
+        for (std::string text = talk.readTraceLine(); !text.empty(); text = talk.readTraceLine())
             lines.push_back(json::parse(text));
         return lines;
     }

@@ -75,15 +75,31 @@ Reply clickAction(const Common& common, uint32_t button, int64_t clicks) {
     return successReply(common.id);
 }
 
+// "left" (also when absent or not a string), "right" or "middle"; nothing for another string.
+std::optional<uint32_t> buttonAt(const json& request) {
+    auto found = request.find("button");
+    if (found == request.end() || !found->is_string()) return platform::mouseButtonLeft;
+    const std::string& name = found->get_ref<const std::string&>();
+    if (name == "left") return platform::mouseButtonLeft;
+    if (name == "right") return platform::mouseButtonRight;
+    if (name == "middle") return platform::mouseButtonCenter;
+    return std::nullopt;
+}
+
+std::string unknownButton(const json& request) {
+    return "unknown button: " + request["button"].get<std::string>();
+}
+
 using Handler = Reply (*)(const json& request, const Common& common);
 
 struct Route {
     std::string_view action;
     Handler handler;
+    bool takesModifiers = false; // holds the "modifiers" keys for the whole action
 };
 
 // Compared in this order; a name that matches none is an unknown action.
-constexpr std::array<Route, 18> routes{{
+constexpr std::array<Route, 24> routes{{
     {"probe",
      [](const json&, const Common& c) {
          return successReply(c.id).add("trusted", platform::isProcessTrusted());
@@ -91,15 +107,20 @@ constexpr std::array<Route, 18> routes{{
     {"mouse_move",
      [](const json&, const Common& c) { return outcome(c, animatedMove(c.point, c.durationMs)); }},
     {"left_click",
-     [](const json&, const Common& c) { return clickAction(c, platform::mouseButtonLeft, 1); }},
+     [](const json&, const Common& c) { return clickAction(c, platform::mouseButtonLeft, 1); },
+     true},
     {"right_click",
-     [](const json&, const Common& c) { return clickAction(c, platform::mouseButtonRight, 1); }},
+     [](const json&, const Common& c) { return clickAction(c, platform::mouseButtonRight, 1); },
+     true},
     {"middle_click",
-     [](const json&, const Common& c) { return clickAction(c, platform::mouseButtonCenter, 1); }},
+     [](const json&, const Common& c) { return clickAction(c, platform::mouseButtonCenter, 1); },
+     true},
     {"double_click",
-     [](const json&, const Common& c) { return clickAction(c, platform::mouseButtonLeft, 2); }},
+     [](const json&, const Common& c) { return clickAction(c, platform::mouseButtonLeft, 2); },
+     true},
     {"triple_click",
-     [](const json&, const Common& c) { return clickAction(c, platform::mouseButtonLeft, 3); }},
+     [](const json&, const Common& c) { return clickAction(c, platform::mouseButtonLeft, 3); },
+     true},
     {"left_mouse_down",
      [](const json&, const Common& c) {
          MovePlan move = planMove(c.point, c.durationMs);
@@ -117,13 +138,15 @@ constexpr std::array<Route, 18> routes{{
      [](const json& r, const Common& c) {
          Point from{numAt(r, "startX"), numAt(r, "startY")};
          return outcome(c, dragLeft(from, c.point, c.durationMs));
-     }},
+     },
+     true},
     {"scroll",
      [](const json& r, const Common& c) {
          std::string direction = stringAt(r, "direction", "down");
          int64_t amount = truncateToInt64(numAt(r, "amount"));
          return outcome(c, scrollAt(c.point, direction, amount));
-     }},
+     },
+     true},
     {"type",
      [](const json& r, const Common& c) {
          typeText(stringAt(r, "text"));
@@ -159,6 +182,46 @@ constexpr std::array<Route, 18> routes{{
          releaseAllHeld();
          return successReply(c.id);
      }},
+    {"key_down",
+     [](const json& r, const Common& c) {
+         keyDown(stringAt(r, "text"));
+         return successReply(c.id);
+     }},
+    {"key_up",
+     [](const json& r, const Common& c) {
+         keyUp(stringAt(r, "text"));
+         return successReply(c.id);
+     }},
+    {"mouse_down",
+     [](const json& r, const Common& c) {
+         std::optional<uint32_t> button = buttonAt(r);
+         if (!button) return errorReply(c.id, unknownButton(r));
+         MovePlan move = planMove(c.point, c.durationMs);
+         if (move.refusal) return errorReply(c.id, move.refusal);
+         runMove(move);
+         mouseDown(c.point, *button);
+         return successReply(c.id);
+     },
+     true},
+    {"mouse_up",
+     [](const json& r, const Common& c) {
+         std::optional<uint32_t> button = buttonAt(r);
+         if (!button) return errorReply(c.id, unknownButton(r));
+         mouseUp(c.point, *button);
+         return successReply(c.id);
+     },
+     true},
+    {"screen_size",
+     [](const json&, const Common& c) {
+         platform::Size size = platform::mainDisplaySize();
+         return successReply(c.id).add("width", size.width).add("height", size.height);
+     }},
+    {"version",
+     [](const json&, const Common& c) {
+         return successReply(c.id)
+             .add("version", std::string(VANTREL_VERSION))
+             .add("platform", std::string(platform::platformName()));
+     }},
 }};
 
 } // namespace
@@ -169,7 +232,9 @@ const std::unordered_set<std::string>& accessibilityActions() {
         "middle_click",    "double_click",  "triple_click",
         "left_mouse_down", "left_mouse_up", "left_click_drag",
         "scroll",          "type",          "key",
-        "hold_key",        "media",         "release_all"};
+        "hold_key",        "media",         "release_all",
+        "key_down",        "key_up",        "mouse_down",
+        "mouse_up"};
     return names;
 }
 
@@ -177,8 +242,14 @@ Reply respond(const json& request) {
     Common common = resolveCommon(request);
     if (accessibilityActions().count(common.action) && !platform::isProcessTrusted())
         return errorReply(common.id, "Accessibility permission is not granted to the vantrel");
-    for (const Route& route : routes)
-        if (route.action == common.action) return route.handler(request, common);
+    for (const Route& route : routes) {
+        if (route.action != common.action) continue;
+        auto modifiers = request.find("modifiers");
+        if (!route.takesModifiers || modifiers == request.end() || !modifiers->is_string())
+            return route.handler(request, common);
+        ModifierScope held(modifiers->get_ref<const std::string&>());
+        return route.handler(request, common);
+    }
     return errorReply(common.id, "unknown action: " + common.action);
 }
 

@@ -5,6 +5,8 @@
 #include "support/held.h"
 #include "support/stop.h"
 
+#include <exception>
+
 namespace vantrel {
 
 namespace {
@@ -29,7 +31,52 @@ std::vector<std::u16string> splitPieces(const std::u16string& text) {
     return pieces;
 }
 
+// Each piece of a lowercased, split combination as a key of its own: a modifier's left-hand key,
+// or the key the name names; nothing for other names.
+struct OwnKey {
+    uint16_t code;
+    uint64_t modifierFlag;
+};
+std::vector<OwnKey> ownKeys(std::string_view combination) {
+    std::vector<OwnKey> keys;
+    for (const std::u16string& piece : splitPieces(lowercase(toUtf16(combination)))) {
+        std::string name = toUtf8(composed(piece));
+        if (std::optional<ModifierKey> modifier = lookUpModifierKey(name))
+            keys.push_back({modifier->keyCode, modifier->flag});
+        else if (std::optional<uint16_t> key = lookUpKey(name))
+            keys.push_back({*key, 0});
+    }
+    return keys;
+}
+
 } // namespace
+
+void keyDown(std::string_view combination) {
+    for (const OwnKey& key : ownKeys(combination))
+        postKeyDown(key.code, key.modifierFlag);
+}
+
+void keyUp(std::string_view combination) {
+    std::vector<OwnKey> keys = ownKeys(combination);
+    for (auto key = keys.rbegin(); key != keys.rend(); ++key)
+        postKeyUp(key->code);
+}
+
+ModifierScope::ModifierScope(std::string_view combination) {
+    for (const OwnKey& key : ownKeys(combination)) {
+        if (!key.modifierFlag || isHeld(Held::Kind::key, key.code)) continue;
+        deferKeyDown(key.code, key.modifierFlag);
+        keys_.push_back(key.code);
+    }
+}
+
+ModifierScope::~ModifierScope() {
+    // Not pressed when the action posted nothing; left to the release of everything when the
+    // action is unwinding from a stop.
+    if (dropDeferred() || std::uncaught_exceptions() > 0) return;
+    for (auto key = keys_.rbegin(); key != keys_.rend(); ++key)
+        postKeyUp(*key);
+}
 
 void pressCombo(std::string_view combination, int64_t holdMs) {
     std::vector<std::u16string> pieces = splitPieces(lowercase(toUtf16(combination)));

@@ -17,6 +17,14 @@ const std::unordered_map<std::string, uint16_t>& keyCodes();
 // The row of `name`, compared under canonical equivalence (the Greek question mark finds ";").
 std::optional<uint16_t> lookUpKey(std::string_view name);
 
+// A modifier pressed as a key of its own: the virtual key code of its left-hand key and its flag.
+struct ModifierKey {
+    uint16_t keyCode;
+    uint64_t flag;
+};
+// The modifier of `name`, compared exactly (the caller lowercases); nothing for other names.
+std::optional<ModifierKey> lookUpModifierKey(std::string_view name);
+
 // The union of the flag bits of the modifier names in `from`; unknown names add nothing. Names
 // are compared exactly: the caller lowercases.
 uint64_t flags(const std::vector<std::string>& from);
@@ -25,6 +33,28 @@ uint64_t flags(const std::vector<std::string>& from);
 // the key's down and up events with the modifiers as flags, `holdMs` apart when it is 1 or more.
 // A single piece that is no key name is typed as text; otherwise an unknown key posts nothing.
 void pressCombo(std::string_view combination, int64_t holdMs);
+
+// Presses the pieces of a combination (lowercased and split as pressCombo does) in order and
+// leaves them held; a modifier name is its own key here, and adds its flag to every later event
+// until it is released. A piece already held, or that names no key, posts nothing.
+void keyDown(std::string_view combination);
+// Releases the named pieces, last first; pieces vantrel does not hold post nothing.
+void keyUp(std::string_view combination);
+
+// The modifier keys of `combination` (a "+"-separated list of modifier names, as pressCombo
+// reads them; other names add nothing) for the length of one action. The keys are pressed just
+// before the action's first event, so an action refused by a limit posts nothing, and released,
+// last first, when the scope ends; keys already held stay as they are.
+class ModifierScope {
+  public:
+    explicit ModifierScope(std::string_view combination);
+    ~ModifierScope();
+    ModifierScope(const ModifierScope&) = delete;
+    ModifierScope& operator=(const ModifierScope&) = delete;
+
+  private:
+    std::vector<uint16_t> keys_;
+};
 
 // The longest hold a combination can take: its microseconds must fit 32 bits.
 inline constexpr int64_t longestHoldMs = 4294967;

@@ -29,23 +29,26 @@ constexpr std::array<std::pair<const char*, uint16_t>, 75> keyRows{{
     {"f8", 100},    {"f9", 101},       {"f10", 109},      {"f11", 103}, {"f12", 111},
 }};
 
+// Modifier names, their flag, and the virtual key code of the left-hand key that sets it, for
+// when a modifier is pressed as a key of its own.
 struct Modifier {
     std::string_view name;
     uint64_t flag;
+    uint16_t keyCode;
 };
 constexpr std::array<Modifier, 12> modifiers{{
-    {"cmd", platform::flagMaskCommand},
-    {"command", platform::flagMaskCommand},
-    {"meta", platform::flagMaskCommand},
-    {"super", platform::flagMaskCommand},
-    {"ctrl", platform::flagMaskControl},
-    {"control", platform::flagMaskControl},
-    {"alt", platform::flagMaskAlternate},
-    {"option", platform::flagMaskAlternate},
-    {"opt", platform::flagMaskAlternate}, // the short Option name people write
-    {"shift", platform::flagMaskShift},
-    {"fn", platform::flagMaskSecondaryFn},
-    {"function", platform::flagMaskSecondaryFn},
+    {"cmd", platform::flagMaskCommand, 55},
+    {"command", platform::flagMaskCommand, 55},
+    {"meta", platform::flagMaskCommand, 55},
+    {"super", platform::flagMaskCommand, 55},
+    {"ctrl", platform::flagMaskControl, 59},
+    {"control", platform::flagMaskControl, 59},
+    {"alt", platform::flagMaskAlternate, 58},
+    {"option", platform::flagMaskAlternate, 58},
+    {"opt", platform::flagMaskAlternate, 58}, // the short Option name people write
+    {"shift", platform::flagMaskShift, 56},
+    {"fn", platform::flagMaskSecondaryFn, 63},
+    {"function", platform::flagMaskSecondaryFn, 63},
 }};
 
 bool isAscii(std::string_view text) {
@@ -73,6 +76,12 @@ std::optional<uint16_t> lookUpKey(std::string_view name) {
     auto row = table.find(key);
     if (row == table.end()) return std::nullopt;
     return row->second;
+}
+
+std::optional<ModifierKey> lookUpModifierKey(std::string_view name) {
+    for (const Modifier& modifier : modifiers)
+        if (modifier.name == name) return ModifierKey{modifier.keyCode, modifier.flag};
+    return std::nullopt;
 }
 
 uint64_t flags(const std::vector<std::string>& from) {

@@ -114,6 +114,17 @@ void pause(uint32_t microseconds);
 // The largest line count one scroll event can carry out on this platform.
 int64_t largestScrollAmount();
 
+// The size of the main display, in the units of the global space (points on macOS, root-window
+// pixels on X11); 0 by 0 when it cannot be read.
+struct Size {
+    double width = 0.0;
+    double height = 0.0;
+};
+Size mainDisplaySize();
+
+// The platform's name as replies report it: "macos", "x11" or "trace".
+std::string_view platformName();
+
 // A reply line (without its line feed) has just been written to standard output. Only a platform
 // that records what happens, such as the trace, does anything with it.
 void replyWritten(std::string_view line);

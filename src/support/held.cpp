@@ -6,8 +6,37 @@ namespace vantrel {
 
 namespace {
 
-// What vantrel holds, in the order of pressing.
+// What vantrel holds, in the order of pressing, and the presses waiting for the next event.
 std::vector<Held> record;
+std::vector<Held> deferred;
+
+platform::Event keyDownEvent(uint16_t keyCode, uint64_t flags) {
+    platform::Event down = platform::createKeyboardEvent(keyCode, true);
+    if (down) platform::setFlags(*down, flags);
+    return down;
+}
+
+void postNow(const platform::Event& event, Held what);
+
+// Posts the deferred presses, in order, each with the flags held by then.
+void flushDeferred() {
+    if (deferred.empty()) return;
+    std::vector<Held> presses;
+    presses.swap(deferred);
+    for (Held& press : presses) {
+        uint64_t flags = press.modifierFlag;
+        for (const Held& held : record)
+            flags |= held.modifierFlag;
+        press.flags = flags;
+        postNow(keyDownEvent(static_cast<uint16_t>(press.code), flags), std::move(press));
+    }
+}
+
+void postNow(const platform::Event& event, Held what) {
+    if (!event) return;
+    platform::postEvent(*event);
+    record.push_back(std::move(what));
+}
 
 auto find(Held::Kind kind, uint32_t code) {
     return std::find_if(record.begin(), record.end(),
@@ -22,7 +51,7 @@ platform::Event releaseEvent(const Held& held) {
         platform::Event up = platform::createKeyboardEvent(
             static_cast<uint16_t>(held.kind == Held::Kind::key ? held.code : 0), false);
         if (!up) return up;
-        uint64_t flags = held.flags & ~held.modifierFlag;
+        uint64_t flags = held.ownKey ? heldModifierFlags() : held.flags & ~held.modifierFlag;
         if (held.setsFlags || flags) platform::setFlags(*up, flags);
         if (held.kind == Held::Kind::text) platform::keyboardSetUnicodeString(*up, held.units);
         return up;
@@ -54,21 +83,59 @@ void releaseWhere(bool (*which)(const Held&)) {
 } // namespace
 
 void post(const platform::Event& event) {
+    flushDeferred();
     if (event) platform::postEvent(*event);
 }
 
 void postPress(const platform::Event& event, Held what) {
-    if (!event) return;
-    platform::postEvent(*event);
+    flushDeferred();
     auto existing = find(what.kind, what.code);
     if (existing != record.end()) record.erase(existing);
-    record.push_back(std::move(what));
+    postNow(event, std::move(what));
 }
 
 void postRelease(const platform::Event& event, Held::Kind kind, uint32_t code) {
+    flushDeferred();
     auto existing = find(kind, code);
     if (existing != record.end()) record.erase(existing);
-    post(event);
+    if (event) platform::postEvent(*event);
+}
+
+void postKeyDown(uint16_t keyCode, uint64_t modifierFlag) {
+    flushDeferred();
+    if (isHeld(Held::Kind::key, keyCode)) return;
+    Held held;
+    held.code = keyCode;
+    held.modifierFlag = modifierFlag;
+    held.ownKey = true;
+    held.flags = heldModifierFlags() | modifierFlag;
+    postNow(keyDownEvent(keyCode, held.flags), std::move(held));
+}
+
+void postKeyUp(uint16_t keyCode) {
+    flushDeferred();
+    auto existing = find(Held::Kind::key, keyCode);
+    if (existing == record.end()) return;
+    Held held = *existing;
+    record.erase(existing);
+    post(releaseEvent(held));
+}
+
+void deferKeyDown(uint16_t keyCode, uint64_t modifierFlag) {
+    if (isHeld(Held::Kind::key, keyCode)) return;
+    for (const Held& waiting : deferred)
+        if (waiting.code == keyCode) return;
+    Held held;
+    held.code = keyCode;
+    held.modifierFlag = modifierFlag;
+    held.ownKey = true;
+    deferred.push_back(std::move(held));
+}
+
+bool dropDeferred() {
+    bool any = !deferred.empty();
+    deferred.clear();
+    return any;
 }
 
 bool isHeld(Held::Kind kind, uint32_t code) {
@@ -78,6 +145,8 @@ bool isHeld(Held::Kind kind, uint32_t code) {
 uint64_t heldModifierFlags() {
     uint64_t flags = 0;
     for (const Held& held : record)
+        flags |= held.modifierFlag;
+    for (const Held& held : deferred)
         flags |= held.modifierFlag;
     return flags;
 }
@@ -91,15 +160,18 @@ uint32_t moveType() {
 }
 
 void releaseAllHeld() {
+    deferred.clear(); // never pressed
     releaseWhere([](const Held&) { return true; });
 }
 
 void releaseHeldKeys() {
+    deferred.clear();
     releaseWhere([](const Held& held) { return held.kind != Held::Kind::button; });
 }
 
 void forgetAllHeld() {
     record.clear();
+    deferred.clear();
 }
 
 } // namespace vantrel

@@ -30,8 +30,10 @@ struct Held {
     // The flag this key adds to every event posted while it is down: set for modifier keys that
     // are held on their own, 0 for every other key.
     uint64_t modifierFlag = 0;
-    uint32_t releaseType = 0;        // button: the mouse event type that releases it
-    std::vector<uint16_t> units;     // text: the cluster's units, carried by the release too
+    // A key held on its own (key_down), whose release carries the flags held at that moment.
+    bool ownKey = false;
+    uint32_t releaseType = 0;              // button: the mouse event type that releases it
+    std::vector<uint16_t> units;           // text: the cluster's units, carried by the release too
     platform::SystemDefinedFields release; // media: the release event's fields
 };
 
@@ -43,7 +45,20 @@ void postRelease(const platform::Event& event, Held::Kind kind, uint32_t code);
 
 bool isHeld(Held::Kind kind, uint32_t code);
 
-// The union of the modifier flags of the keys held on their own.
+// Presses a key on its own (key_down) and records it; `modifierFlag` is the flag it adds to every
+// later event while down, for a modifier key, or 0. A key already held posts nothing.
+void postKeyDown(uint16_t keyCode, uint64_t modifierFlag);
+// Releases a key held on its own; a key vantrel does not hold posts nothing.
+void postKeyUp(uint16_t keyCode);
+
+// A key press that waits for the next event posted: it is posted and recorded just before that
+// event, so that an action refused before its first event posts nothing at all. Its flag counts
+// in heldModifierFlags at once, so the waiting event already carries it.
+void deferKeyDown(uint16_t keyCode, uint64_t modifierFlag);
+// Forgets the deferred presses not yet posted; true when there were any.
+bool dropDeferred();
+
+// The union of the modifier flags of the keys held on their own (and deferred).
 uint64_t heldModifierFlags();
 
 // The event type of a pointer move now: a drag of the lowest held button, a plain move when

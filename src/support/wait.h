@@ -31,7 +31,8 @@ inline bool selectUnblocked(int fds, fd_set* readable, const timespec* timeout) 
 // Sleeps until `deadline`; false as soon as a signal handler runs.
 inline bool sleepUntil(WaitClock::time_point deadline) {
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - WaitClock::now());
+        auto left =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - WaitClock::now());
         if (left.count() <= 0) return true;
         timespec timeout{static_cast<time_t>(left.count() / 1000000000),
                          static_cast<long>(left.count() % 1000000000)};

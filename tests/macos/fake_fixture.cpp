@@ -38,6 +38,8 @@ std::vector<Outcome> runAll(const std::vector<std::string>& requests,
     settings.pointerX = config.cursor.x;
     settings.pointerY = config.cursor.y;
     settings.trusted = config.trusted;
+    settings.screenWidth = config.screen.width;
+    settings.screenHeight = config.screen.height;
     settings.failLocation = config.failLocation;
     settings.failMouse = config.failMouse;
     settings.failKeyboard = config.failKeyboard;

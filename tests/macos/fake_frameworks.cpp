@@ -196,6 +196,7 @@ void CGEventPost(CGEventTapLocation tap, CGEventRef event) {
                 {"y", event->location.y},
                 {"button", event->button}};
         if (event->clickState) line["clickState"] = *event->clickState;
+        if (event->flags) line["flags"] = *event->flags;
         state.settings.pointerX = event->location.x;
         state.settings.pointerY = event->location.y;
         break;
@@ -209,6 +210,7 @@ void CGEventPost(CGEventTapLocation tap, CGEventRef event) {
                 {"units", event->units},      {"wheelCount", event->wheelCount},
                 {"wheel1", event->wheels[0]}, {"wheel2", event->wheels[1]},
                 {"wheel3", event->wheels[2]}};
+        if (event->flags) line["flags"] = *event->flags;
         break;
     case Kind::system: {
         const vantrel::fake::OtherEventCall& s = event->system;
@@ -226,6 +228,15 @@ void CGEventPost(CGEventTapLocation tap, CGEventRef event) {
     }
     }
     state.lines.push_back(std::move(line));
+}
+
+CGDirectDisplayID CGMainDisplayID(void) {
+    return 1;
+}
+
+CGRect CGDisplayBounds(CGDirectDisplayID display) {
+    if (display != 1) state.problems.push_back("bounds of a display other than the main one");
+    return CGRect{{0, 0}, {state.settings.screenWidth, state.settings.screenHeight}};
 }
 
 Boolean AXIsProcessTrusted(void) {

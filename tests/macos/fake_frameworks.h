@@ -12,6 +12,7 @@ namespace vantrel::fake {
 
 struct Settings {
     double pointerX = 0, pointerY = 0;
+    double screenWidth = 1920, screenHeight = 1080;
     std::vector<bool> trusted{true};
     bool failLocation = false, failMouse = false, failKeyboard = false, failScroll = false;
     bool noNSEventClass = false, failNSEvent = false, failCGEventOfNSEvent = false;

@@ -355,6 +355,47 @@ TEST_F(X11Test, StopSignalsLeaveNoKeyNoButtonAndTheKeymapAsItWas) {
         SIGTERM);
 }
 
+TEST_F(X11Test, ModifierClicksCarryTheirStateAndARightDragHoldsButtonThree) {
+    XiObserver observer(server, *vantrel, dir.path);
+    auto events =
+        observer.during({{{"action", "left_click"}, {"x", 40}, {"y", 40}, {"modifiers", "shift"}},
+                         {{"action", "key_down"}, {"text", "ctrl"}},
+                         {{"action", "left_click"}, {"x", 60}, {"y", 40}},
+                         {{"action", "key_up"}, {"text", "ctrl"}},
+                         {{"action", "left_click"}, {"x", 80}, {"y", 40}}});
+    auto presses = only(events, "ButtonPress", true);
+    ASSERT_EQ(presses.size(), 3u);
+    EXPECT_EQ(presses[0].modifiers & 0xFF, 0x1); // Shift
+    EXPECT_EQ(presses[1].modifiers & 0xFF, 0x4); // Control
+    EXPECT_EQ(presses[2].modifiers & 0xFF, 0x0);
+    expectNothingHeld(events);
+
+    events =
+        observer.during({{{"action", "mouse_down"}, {"button", "right"}, {"x", 100}, {"y", 100}},
+                         {{"action", "mouse_move"}, {"x", 200}, {"y", 150}},
+                         {{"action", "mouse_up"}, {"button", "right"}, {"x", 200}, {"y", 150}}});
+    EXPECT_EQ(buttonSequence(events), (std::vector<std::string>{"+3", "-3"}));
+    int heldMotions = 0;
+    bool pressed = false;
+    for (const XiEvent& event : events) {
+        if (!event.master()) continue;
+        if (event.name == "ButtonPress") pressed = true;
+        if (event.name == "ButtonRelease") pressed = false;
+        if (pressed && event.name == "Motion") {
+            ++heldMotions;
+            EXPECT_EQ(event.buttons, std::vector<int>{3});
+        }
+    }
+    EXPECT_GT(heldMotions, 5);
+    expectNothingHeld(events);
+    EXPECT_EQ(keysDown(server), std::set<int>{});
+    EXPECT_EQ(buttonsDown(server), std::set<int>{});
+
+    EXPECT_EQ(vantrel->request({{"id", 7}, {"action", "screen_size"}}),
+              (json{{"id", 7}, {"ok", true}, {"width", 1280}, {"height", 800}}));
+    EXPECT_EQ(vantrel->request({{"id", 8}, {"action", "version"}})["platform"], "x11");
+}
+
 TEST(X11WithoutServer, ProbeIsFalseAndNothingIsWritten) {
     TempDir dir;
     std::string errors = dir.path + "/stderr.txt";

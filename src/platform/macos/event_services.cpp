@@ -136,6 +136,15 @@ int64_t largestScrollAmount() {
     return 2147483647;
 }
 
+Size mainDisplaySize() {
+    CGRect bounds = CGDisplayBounds(CGMainDisplayID());
+    return {bounds.size.width, bounds.size.height};
+}
+
+std::string_view platformName() {
+    return "macos";
+}
+
 void replyWritten(std::string_view) {}
 
 } // namespace vantrel::platform

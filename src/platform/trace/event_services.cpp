@@ -113,6 +113,15 @@ std::optional<Config> configFromEnvironment(std::string& problem) {
             return std::nullopt;
         }
     }
+    if (const char* screen = std::getenv("VANTREL_TRACE_SCREEN")) {
+        std::vector<std::string> parts = splitCommas(screen);
+        if (parts.size() != 2 || !parseCoordinate(parts[0], config.screen.width) ||
+            !parseCoordinate(parts[1], config.screen.height) || config.screen.width < 0 ||
+            config.screen.height < 0) {
+            problem = "VANTREL_TRACE_SCREEN must be width,height in non-negative decimal numbers";
+            return std::nullopt;
+        }
+    }
     if (const char* fail = std::getenv("VANTREL_TRACE_FAIL"); fail && *fail) {
         for (const std::string& part : splitCommas(fail)) {
             if (part == "location")
@@ -260,6 +269,10 @@ void postEvent(EventRecord& event) {
             line += ",\"clickState\":";
             appendInteger(line, *event.clickState);
         }
+        if (event.flags) {
+            line += ",\"flags\":";
+            appendInteger(line, *event.flags);
+        }
         if (isMouseType(event.type)) state.pointer = event.location;
         break;
     case Kind::key:
@@ -290,6 +303,10 @@ void postEvent(EventRecord& event) {
             line += static_cast<char>('1' + i);
             line += "\":";
             appendInteger(line, event.wheels[i]);
+        }
+        if (event.flags) {
+            line += ",\"flags\":";
+            appendInteger(line, *event.flags);
         }
         break;
     case Kind::system: {
@@ -342,6 +359,14 @@ void pause(uint32_t microseconds) {
 
 int64_t largestScrollAmount() {
     return 2147483647;
+}
+
+Size mainDisplaySize() {
+    return state.config.screen;
+}
+
+std::string_view platformName() {
+    return "trace";
 }
 
 void replyWritten(std::string_view line) {

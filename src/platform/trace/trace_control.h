@@ -15,6 +15,7 @@ struct Config {
     bool failLocation = false, failMouse = false, failKeyboard = false, failScroll = false,
          failSystem = false;
     bool realtime = false;
+    Size screen{1920, 1080};
 };
 
 // Reads the VANTREL_TRACE_* variables; on a malformed value, returns nothing and sets `problem`

@@ -79,6 +79,7 @@ struct Stroke {
 struct Display {
     std::unique_ptr<xcb_connection_t, ConnectionClose> connection;
     xcb_window_t root = 0;
+    uint16_t width = 0, height = 0; // of the root window, in pixels
     bool xkb = false;
     uint8_t xkbEventBase = 0;
     int32_t keyboardDevice = -1;

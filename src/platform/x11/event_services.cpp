@@ -64,6 +64,8 @@ Display* connected() {
     Display& d = current.emplace();
     d.connection = std::move(connection);
     d.root = screens.data->root;
+    d.width = screens.data->width_in_pixels;
+    d.height = screens.data->height_in_pixels;
     uint8_t eventBase = 0;
     d.xkb = xkb_x11_setup_xkb_extension(
                 d.connection.get(), XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
@@ -287,6 +289,16 @@ void pause(uint32_t microseconds) {
 // for minutes.
 int64_t largestScrollAmount() {
     return 10000;
+}
+
+Size mainDisplaySize() {
+    Display* d = x11::connected();
+    if (!d || x11::broken(*d)) return {};
+    return {static_cast<double>(d->width), static_cast<double>(d->height)};
+}
+
+std::string_view platformName() {
+    return "x11";
 }
 
 void replyWritten(std::string_view) {}

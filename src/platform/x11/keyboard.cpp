@@ -262,156 +262,91 @@ void release(Display& d, const Stroke& stroke) {
         if (binding.keycode == stroke.keycode) binding.lastUsed = Clock::now();
 }
 
-// The unshifted keysym of each virtual key code of the key-name table.
+// The unshifted keysym of each virtual key code of the key-name table, and of the left-hand
+// modifier keys that key_down presses on their own. Fn (63) has no X counterpart.
+constexpr std::pair<uint16_t, xkb_keysym_t> keysymRows[] = {
+    {0, XKB_KEY_a},
+    {1, XKB_KEY_s},
+    {2, XKB_KEY_d},
+    {3, XKB_KEY_f},
+    {4, XKB_KEY_h},
+    {5, XKB_KEY_g},
+    {6, XKB_KEY_z},
+    {7, XKB_KEY_x},
+    {8, XKB_KEY_c},
+    {9, XKB_KEY_v},
+    {11, XKB_KEY_b},
+    {12, XKB_KEY_q},
+    {13, XKB_KEY_w},
+    {14, XKB_KEY_e},
+    {15, XKB_KEY_r},
+    {16, XKB_KEY_y},
+    {17, XKB_KEY_t},
+    {31, XKB_KEY_o},
+    {32, XKB_KEY_u},
+    {34, XKB_KEY_i},
+    {35, XKB_KEY_p},
+    {37, XKB_KEY_l},
+    {38, XKB_KEY_j},
+    {40, XKB_KEY_k},
+    {45, XKB_KEY_n},
+    {46, XKB_KEY_m},
+    {18, XKB_KEY_1},
+    {19, XKB_KEY_2},
+    {20, XKB_KEY_3},
+    {21, XKB_KEY_4},
+    {22, XKB_KEY_6},
+    {23, XKB_KEY_5},
+    {25, XKB_KEY_9},
+    {26, XKB_KEY_7},
+    {28, XKB_KEY_8},
+    {29, XKB_KEY_0},
+    {24, XKB_KEY_equal},
+    {27, XKB_KEY_minus},
+    {30, XKB_KEY_bracketright},
+    {33, XKB_KEY_bracketleft},
+    {39, XKB_KEY_apostrophe},
+    {41, XKB_KEY_semicolon},
+    {42, XKB_KEY_backslash},
+    {43, XKB_KEY_comma},
+    {44, XKB_KEY_slash},
+    {47, XKB_KEY_period},
+    {36, XKB_KEY_Return},
+    {48, XKB_KEY_Tab},
+    {49, XKB_KEY_space},
+    {51, XKB_KEY_BackSpace},
+    {53, XKB_KEY_Escape},
+    {117, XKB_KEY_Delete},
+    {123, XKB_KEY_Left},
+    {124, XKB_KEY_Right},
+    {125, XKB_KEY_Down},
+    {126, XKB_KEY_Up},
+    {115, XKB_KEY_Home},
+    {119, XKB_KEY_End},
+    {116, XKB_KEY_Prior},
+    {121, XKB_KEY_Next},
+    {122, XKB_KEY_F1},
+    {120, XKB_KEY_F2},
+    {99, XKB_KEY_F3},
+    {118, XKB_KEY_F4},
+    {96, XKB_KEY_F5},
+    {97, XKB_KEY_F6},
+    {98, XKB_KEY_F7},
+    {100, XKB_KEY_F8},
+    {101, XKB_KEY_F9},
+    {109, XKB_KEY_F10},
+    {103, XKB_KEY_F11},
+    {111, XKB_KEY_F12},
+    {55, XKB_KEY_Super_L},
+    {56, XKB_KEY_Shift_L},
+    {58, XKB_KEY_Alt_L},
+    {59, XKB_KEY_Control_L},
+};
+
 xkb_keysym_t keysymForKeyCode(uint16_t code) {
-    switch (code) {
-    case 0:
-        return XKB_KEY_a;
-    case 1:
-        return XKB_KEY_s;
-    case 2:
-        return XKB_KEY_d;
-    case 3:
-        return XKB_KEY_f;
-    case 4:
-        return XKB_KEY_h;
-    case 5:
-        return XKB_KEY_g;
-    case 6:
-        return XKB_KEY_z;
-    case 7:
-        return XKB_KEY_x;
-    case 8:
-        return XKB_KEY_c;
-    case 9:
-        return XKB_KEY_v;
-    case 11:
-        return XKB_KEY_b;
-    case 12:
-        return XKB_KEY_q;
-    case 13:
-        return XKB_KEY_w;
-    case 14:
-        return XKB_KEY_e;
-    case 15:
-        return XKB_KEY_r;
-    case 16:
-        return XKB_KEY_y;
-    case 17:
-        return XKB_KEY_t;
-    case 31:
-        return XKB_KEY_o;
-    case 32:
-        return XKB_KEY_u;
-    case 34:
-        return XKB_KEY_i;
-    case 35:
-        return XKB_KEY_p;
-    case 37:
-        return XKB_KEY_l;
-    case 38:
-        return XKB_KEY_j;
-    case 40:
-        return XKB_KEY_k;
-    case 45:
-        return XKB_KEY_n;
-    case 46:
-        return XKB_KEY_m;
-    case 18:
-        return XKB_KEY_1;
-    case 19:
-        return XKB_KEY_2;
-    case 20:
-        return XKB_KEY_3;
-    case 21:
-        return XKB_KEY_4;
-    case 22:
-        return XKB_KEY_6;
-    case 23:
-        return XKB_KEY_5;
-    case 25:
-        return XKB_KEY_9;
-    case 26:
-        return XKB_KEY_7;
-    case 28:
-        return XKB_KEY_8;
-    case 29:
-        return XKB_KEY_0;
-    case 24:
-        return XKB_KEY_equal;
-    case 27:
-        return XKB_KEY_minus;
-    case 30:
-        return XKB_KEY_bracketright;
-    case 33:
-        return XKB_KEY_bracketleft;
-    case 39:
-        return XKB_KEY_apostrophe;
-    case 41:
-        return XKB_KEY_semicolon;
-    case 42:
-        return XKB_KEY_backslash;
-    case 43:
-        return XKB_KEY_comma;
-    case 44:
-        return XKB_KEY_slash;
-    case 47:
-        return XKB_KEY_period;
-    case 36:
-        return XKB_KEY_Return;
-    case 48:
-        return XKB_KEY_Tab;
-    case 49:
-        return XKB_KEY_space;
-    case 51:
-        return XKB_KEY_BackSpace;
-    case 53:
-        return XKB_KEY_Escape;
-    case 117:
-        return XKB_KEY_Delete;
-    case 123:
-        return XKB_KEY_Left;
-    case 124:
-        return XKB_KEY_Right;
-    case 125:
-        return XKB_KEY_Down;
-    case 126:
-        return XKB_KEY_Up;
-    case 115:
-        return XKB_KEY_Home;
-    case 119:
-        return XKB_KEY_End;
-    case 116:
-        return XKB_KEY_Prior;
-    case 121:
-        return XKB_KEY_Next;
-    case 122:
-        return XKB_KEY_F1;
-    case 120:
-        return XKB_KEY_F2;
-    case 99:
-        return XKB_KEY_F3;
-    case 118:
-        return XKB_KEY_F4;
-    case 96:
-        return XKB_KEY_F5;
-    case 97:
-        return XKB_KEY_F6;
-    case 98:
-        return XKB_KEY_F7;
-    case 100:
-        return XKB_KEY_F8;
-    case 101:
-        return XKB_KEY_F9;
-    case 109:
-        return XKB_KEY_F10;
-    case 103:
-        return XKB_KEY_F11;
-    case 111:
-        return XKB_KEY_F12;
-    default:
-        return XKB_KEY_NoSymbol;
-    }
+    for (const auto& [virtualKey, keysym] : keysymRows)
+        if (virtualKey == code) return keysym;
+    return XKB_KEY_NoSymbol;
 }
 
 // The keysyms of typed text, one per character: line ends (CR, LF, CR LF) are one Return.
@@ -455,6 +390,15 @@ std::vector<xkb_keysym_t> keysymsOf(const std::vector<uint16_t>& units) {
 constexpr uint32_t typedTextKey = 0x10000;
 constexpr uint32_t mediaKeyBase = 0x20000;
 
+// Whether a held stroke has `keycode` down, as its key or as one of its modifiers.
+bool isDown(const Display& d, xcb_keycode_t keycode) {
+    for (const auto& [slot, stroke] : d.held)
+        if (stroke.keycode == keycode || std::find(stroke.modifiers.begin(), stroke.modifiers.end(),
+                                                   keycode) != stroke.modifiers.end())
+            return true;
+    return false;
+}
+
 void releaseHeld(Display& d, uint32_t slot) {
     auto found = d.held.find(slot);
     if (found == d.held.end()) return;
@@ -473,6 +417,7 @@ void postKey(Display& d, const EventRecord& event) {
         for (size_t i = 0; i < syms.size(); ++i) {
             std::optional<Stroke> stroke = strokeFor(d, syms[i]);
             if (!stroke) continue;
+            std::erase_if(stroke->modifiers, [&](xcb_keycode_t code) { return isDown(d, code); });
             press(d, *stroke);
             if (i + 1 < syms.size()) {
                 release(d, *stroke);
@@ -497,7 +442,9 @@ void postKey(Display& d, const EventRecord& event) {
     for (const auto& [flag, keysym] : modifierKeys) {
         if (!(event.flags & flag)) continue;
         std::optional<Stroke> modifier = strokeFor(d, keysym, false);
-        if (modifier &&
+        // A modifier held already (pressed on its own, or this very key) is down in the server:
+        // pressing it again would release it with this key.
+        if (modifier && modifier->keycode != stroke->keycode && !isDown(d, modifier->keycode) &&
             std::find(modifiers.begin(), modifiers.end(), modifier->keycode) == modifiers.end())
             modifiers.push_back(modifier->keycode);
     }

@@ -15,6 +15,17 @@ struct CGPoint {
     CGFloat y;
 };
 typedef struct CGPoint CGPoint;
+struct CGSize {
+    CGFloat width;
+    CGFloat height;
+};
+typedef struct CGSize CGSize;
+struct CGRect {
+    CGPoint origin;
+    CGSize size;
+};
+typedef struct CGRect CGRect;
+typedef uint32_t CGDirectDisplayID;
 
 typedef struct __CGEvent* CGEventRef;
 typedef struct __CGEventSource* CGEventSourceRef;
@@ -76,5 +87,7 @@ CGEventRef CGEventCreateScrollWheelEvent2(CGEventSourceRef source, CGScrollEvent
                                           uint32_t wheelCount, int32_t wheel1, int32_t wheel2,
                                           int32_t wheel3);
 void CGEventPost(CGEventTapLocation tap, CGEventRef event);
+CGDirectDisplayID CGMainDisplayID(void);
+CGRect CGDisplayBounds(CGDirectDisplayID display);
 
 } // extern "C"
