@@ -6,6 +6,7 @@
 #include "fake_frameworks.h"
 
 #include <ApplicationServices/ApplicationServices.h>
+#include <Carbon/Carbon.h>
 #include <CoreFoundation/CoreFoundation.h>
 #include <CoreGraphics/CoreGraphics.h>
 #include <objc/runtime.h>
@@ -30,6 +31,7 @@ struct __CGEvent {
     uint32_t wheelCount = 0;
     int32_t wheels[3] = {0, 0, 0};
     bool fromNSEvent = false;
+    bool poolPopped = false; // an NSEvent's CGEvent, gone with its autorelease pool
     int releases = 0;
     vantrel::fake::OtherEventCall system{};
 };
@@ -71,7 +73,42 @@ void check(CGEventRef event, const char* call) {
         state.problems.push_back(std::string(call) + " on a null event");
     else if (event->releases)
         state.problems.push_back(std::string(call) + " after release");
+    else if (event->poolPopped)
+        state.problems.push_back(std::string(call) + " after its autorelease pool was popped");
 }
+
+// The keyboard layouts the fake knows: what each key code types unshifted. French AZERTY moves
+// a, q, z, w and m, and types no digit without Shift.
+struct FakeLayout {
+    char16_t typed[128] = {};
+};
+FakeLayout layoutNamed(const std::string& name) {
+    FakeLayout layout;
+    const std::pair<uint16_t, char16_t> us[] = {
+        {0, u'a'},   {1, u's'},  {2, u'd'},  {3, u'f'},   {4, u'h'},  {5, u'g'},  {6, u'z'},
+        {7, u'x'},   {8, u'c'},  {9, u'v'},  {11, u'b'},  {12, u'q'}, {13, u'w'}, {14, u'e'},
+        {15, u'r'},  {16, u'y'}, {17, u't'}, {18, u'1'},  {19, u'2'}, {20, u'3'}, {21, u'4'},
+        {22, u'6'},  {23, u'5'}, {24, u'='}, {25, u'9'},  {26, u'7'}, {27, u'-'}, {28, u'8'},
+        {29, u'0'},  {30, u']'}, {31, u'o'}, {32, u'u'},  {33, u'['}, {34, u'i'}, {35, u'p'},
+        {36, u'\r'}, {37, u'l'}, {38, u'j'}, {39, u'\''}, {40, u'k'}, {41, u';'}, {42, u'\\'},
+        {43, u','},  {44, u'/'}, {45, u'n'}, {46, u'm'},  {47, u'.'}, {65, u'.'}, {82, u'0'},
+        {83, u'1'},  {84, u'2'}};
+    for (const auto& [code, c] : us)
+        layout.typed[code] = c;
+    if (name == "azerty") {
+        const std::pair<uint16_t, char16_t> moved[] = {
+            {0, u'q'},       {12, u'a'},     {6, u'w'},       {13, u'z'},      {41, u'm'},
+            {46, u','},      {43, u';'},     {18, u'&'},      {19, u'\u00e9'}, {20, u'"'},
+            {21, u'\''},     {23, u'('},     {22, u'\u00a7'}, {26, u'\u00e8'}, {28, u'!'},
+            {25, u'\u00e7'}, {29, u'\u00e0'}};
+        for (const auto& [code, c] : moved)
+            layout.typed[code] = c;
+    }
+    return layout;
+}
+int inputSource; // its address stands for the current input source
+int layoutData;  // and this one for its layout data
+FakeLayout currentLayout;
 
 } // namespace
 
@@ -79,6 +116,7 @@ void reset(const Settings& settings) {
     state.~State();
     new (&state) State{};
     state.settings = settings;
+    currentLayout = layoutNamed(settings.layout);
 }
 std::vector<nlohmann::json> lines() {
     return state.lines;
@@ -111,6 +149,10 @@ using Kind = __CGEvent::Kind;
 extern "C" {
 
 void CFRelease(CFTypeRef cf) {
+    if (cf == &vantrel::fake::inputSource) {
+        ++state.counts.inputSourceReleases;
+        return;
+    }
     auto* event = static_cast<__CGEvent*>(const_cast<void*>(cf));
     if (event->fromNSEvent) state.problems.push_back("released the CGEvent an NSEvent owns");
     if (event->releases) state.problems.push_back("released an event twice");
@@ -143,6 +185,8 @@ void CGEventSetIntegerValueField(CGEventRef event, CGEventField field, int64_t v
     vantrel::fake::check(event, "CGEventSetIntegerValueField");
     if (field == kCGMouseEventClickState)
         event->clickState = value;
+    else if (field == kCGKeyboardEventKeycode && event->kind == Kind::key)
+        event->keyCode = static_cast<CGKeyCode>(value);
     else
         state.problems.push_back("an unexpected integer field");
 }
@@ -239,6 +283,60 @@ CGRect CGDisplayBounds(CGDirectDisplayID display) {
     return CGRect{{0, 0}, {state.settings.screenWidth, state.settings.screenHeight}};
 }
 
+CGEventRef CGEventCreateCopy(CGEventRef event) {
+    vantrel::fake::check(event, "CGEventCreateCopy");
+    __CGEvent* copy = vantrel::fake::make(event->kind, nullptr);
+    CGEventRef made = copy;
+    *copy = *event;
+    copy->fromNSEvent = false;
+    copy->poolPopped = false;
+    copy->releases = 0;
+    return made;
+}
+
+const CFStringRef kTISPropertyUnicodeKeyLayoutData =
+    reinterpret_cast<CFStringRef>(&vantrel::fake::layoutData);
+
+TISInputSourceRef TISCopyCurrentKeyboardLayoutInputSource(void) {
+    ++state.counts.inputSourceCopies;
+    return reinterpret_cast<TISInputSourceRef>(&vantrel::fake::inputSource);
+}
+
+void* TISGetInputSourceProperty(TISInputSourceRef source, CFStringRef key) {
+    if (source != reinterpret_cast<TISInputSourceRef>(&vantrel::fake::inputSource))
+        state.problems.push_back("a property of another input source");
+    if (key != kTISPropertyUnicodeKeyLayoutData || state.settings.layout == "none") return nullptr;
+    return &vantrel::fake::layoutData;
+}
+
+const UInt8* CFDataGetBytePtr(CFDataRef data) {
+    if (data != reinterpret_cast<CFDataRef>(&vantrel::fake::layoutData))
+        state.problems.push_back("the bytes of unknown data");
+    return reinterpret_cast<const UInt8*>(&vantrel::fake::currentLayout);
+}
+
+UInt8 LMGetKbdType(void) {
+    return 40; // an ANSI keyboard
+}
+
+OSStatus UCKeyTranslate(const UCKeyboardLayout* layout, UInt16 code, UInt16 action,
+                        UInt32 modifiers, UInt32, OptionBits options, UInt32* deadKeyState,
+                        UniCharCount maxLength, UniCharCount* length, UniChar text[]) {
+    if (reinterpret_cast<const void*>(layout) != &vantrel::fake::currentLayout)
+        state.problems.push_back("UCKeyTranslate over something else than the layout data");
+    if (action != kUCKeyActionDown || modifiers != 0 || !(options & kUCKeyTranslateNoDeadKeysMask))
+        state.problems.push_back("UCKeyTranslate asked for another action or state");
+    *deadKeyState = 0;
+    *length = 0;
+    if (code >= 128 || maxLength < 1) return -50; // paramErr
+    char16_t typed = vantrel::fake::currentLayout.typed[code];
+    if (typed) {
+        text[0] = typed;
+        *length = 1;
+    }
+    return noErr;
+}
+
 Boolean AXIsProcessTrusted(void) {
     const std::vector<bool>& answers = state.settings.trusted;
     bool trusted = answers[std::min(state.trustAnswer++, answers.size() - 1)];
@@ -278,6 +376,9 @@ void objc_autoreleasePoolPop(void* pool) {
         return;
     }
     state.pools.pop_back();
+    // What the pool held is gone: the NSEvents made inside it, and their CGEvents.
+    for (const auto& event : state.events)
+        if (event->fromNSEvent) event->poolPopped = true;
 }
 
 id objc_msgSend(id self, SEL op, unsigned long type, CGPoint location, unsigned long modifierFlags,

@@ -16,6 +16,7 @@ struct Settings {
     std::vector<bool> trusted{true};
     bool failLocation = false, failMouse = false, failKeyboard = false, failScroll = false;
     bool noNSEventClass = false, failNSEvent = false, failCGEventOfNSEvent = false;
+    std::string layout = "us"; // "us", "azerty", or "none" (a layout without Unicode data)
 };
 
 struct OtherEventCall {
@@ -47,6 +48,7 @@ struct Counts {
     int poolPushes = 0, poolPops = 0, poolDepth = 0;
     int trustChecks = 0;
     int posts = 0;
+    int inputSourceCopies = 0, inputSourceReleases = 0;
 };
 Counts counts();
 std::vector<OtherEventCall> otherEventCalls();

@@ -6,6 +6,7 @@
 #include "fake_fixture.h"
 
 #include "../child_process.h"
+#include "platform/event_services.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -166,6 +167,74 @@ TEST(MacosLayer, TrustIsAskedOfAccessibilityForEachGatedRequestAndProbe) {
             untrusted);
     EXPECT_EQ(fake::counts().trustChecks, 3);
     EXPECT_EQ(fake::counts().posts, 0);
+}
+
+TEST(MacosLayer, MediaEventsAreOwnedCopiesThatMayBeReleasedInAnyOrder) {
+    fake::reset({});
+    {
+        // Two media events alive at once, and a mouse event made between them, let go in the
+        // order they were made: with events that popped their pool on release this would pop
+        // the pools out of order, a fatal error in the Objective-C runtime.
+        platform::SystemDefinedFields fields;
+        fields.type = 14;
+        fields.subtype = 8;
+        fields.data1 = 0x100A00;
+        platform::Event first = platform::createSystemDefinedEvent(fields);
+        platform::Event mouse = platform::createMouseEvent(5, {1, 2}, 0);
+        platform::Event second = platform::createSystemDefinedEvent(fields);
+        ASSERT_TRUE(first && second && mouse);
+        EXPECT_EQ(fake::counts().poolDepth, 0);
+        platform::postEvent(*second);
+        first.reset();
+        platform::postEvent(*mouse);
+        mouse.reset();
+        platform::postEvent(*second);
+    }
+    fake::Counts counts = fake::counts();
+    EXPECT_EQ(counts.releasedOnce, counts.created);
+    EXPECT_EQ(counts.nsEventReleases, 0);
+    EXPECT_EQ(counts.posts, 3);
+    EXPECT_EQ(fake::problems(), std::vector<std::string>{});
+}
+
+TEST(MacosLayer, CharacterKeysArePostedWhereTheCurrentLayoutTypesThem) {
+    fake::Settings azerty;
+    azerty.layout = "azerty";
+    auto posts = [](const std::vector<Outcome>& outcomes) {
+        std::vector<json> out;
+        for (const Outcome& outcome : outcomes)
+            for (const json& line : outcome.posts())
+                out.push_back(line);
+        return out;
+    };
+    auto key = [](int type, int code, uint64_t flags) {
+        return json{{"post", "key"}, {"type", type}, {"keyCode", code}, {"flags", flags}};
+    };
+    // cmd+a must be Command-A, on the key that types "a" here (the Q position), not Command-Q.
+    // A digit, which AZERTY types only with Shift, and a named key stay on their positions;
+    // typed text stays on key code 0.
+    EXPECT_EQ(posts(runOnFrameworks(
+                  {R"({"action":"key","text":"cmd+a"})", R"({"action":"key","text":"cmd+1"})",
+                   R"({"action":"key","text":"return"})", R"({"action":"type","text":"a"})"},
+                  azerty)),
+              (std::vector<json>{key(10, 12, 0x100000),
+                                 key(11, 12, 0x100000),
+                                 key(10, 18, 0x100000),
+                                 key(11, 18, 0x100000),
+                                 key(10, 36, 0),
+                                 key(11, 36, 0),
+                                 {{"post", "key"}, {"type", 10}, {"keyCode", 0}, {"text", {'a'}}},
+                                 {{"post", "key"}, {"type", 11}, {"keyCode", 0}, {"text", {'a'}}},
+                                 {{"sleep", 8000}}}));
+    EXPECT_EQ(fake::counts().inputSourceCopies, fake::counts().inputSourceReleases);
+    // Under US, and with a layout that has no Unicode data, the ANSI positions are used.
+    for (const char* layout : {"us", "none"}) {
+        fake::Settings settings;
+        settings.layout = layout;
+        EXPECT_EQ(posts(runOnFrameworks({R"({"action":"key","text":"cmd+q"})"}, settings)),
+                  (std::vector<json>{key(10, 12, 0x100000), key(11, 12, 0x100000)}))
+            << layout;
+    }
 }
 
 } // namespace

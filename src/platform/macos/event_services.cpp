@@ -11,10 +11,14 @@
 #include "support/wait.h"
 
 #include <ApplicationServices/ApplicationServices.h>
+#include <Carbon/Carbon.h>
 #include <CoreFoundation/CoreFoundation.h>
 #include <CoreGraphics/CoreGraphics.h>
 #include <objc/message.h>
 #include <objc/runtime.h>
+
+#include <optional>
+#include <utility>
 
 // The autorelease pool entry points of the Objective-C runtime; no public header declares them.
 extern "C" void* objc_autoreleasePoolPush(void);
@@ -22,22 +26,71 @@ extern "C" void objc_autoreleasePoolPop(void* pool);
 
 namespace vantrel::platform {
 
-// A Quartz event and how it is to be let go. An event created here is owned and released with
-// CFRelease. The CGEvent of an NSEvent belongs to the NSEvent, which the autorelease pool pushed
-// for it owns: releasing that record pops the pool instead. Pools nest, so such records must be
-// released in the reverse order of their making; the core makes, posts and lets go of one media
-// event before it makes the next.
+// A Quartz event this file owns and releases with CFRelease. A media event's CGEvent belongs to
+// its NSEvent and dies with the autorelease pool it was made in, so the layer keeps an owned copy
+// and pops the pool before handing the event over: no order of release can pop pools out of
+// order.
 struct EventRecord {
     CGEventRef event = nullptr;
-    bool owned = true;
-    void* pool = nullptr;
 };
 
 namespace {
 
 Event owning(CGEventRef event) {
     if (!event) return nullptr;
-    return Event(new EventRecord{event, true, nullptr});
+    return Event(new EventRecord{event});
+}
+
+// The character each ANSI key position of the key-name table types on a US layout. Mac
+// applications match a shortcut by the character its key types in the current layout, so these
+// keys are posted where the current layout types the same character; the named keys (return,
+// arrows, F-keys) are positions already.
+constexpr std::pair<uint16_t, char16_t> ansiCharacters[] = {
+    {0, u'a'},  {1, u's'},  {2, u'd'},   {3, u'f'},  {4, u'h'},  {5, u'g'},   {6, u'z'},
+    {7, u'x'},  {8, u'c'},  {9, u'v'},   {11, u'b'}, {12, u'q'}, {13, u'w'},  {14, u'e'},
+    {15, u'r'}, {16, u'y'}, {17, u't'},  {18, u'1'}, {19, u'2'}, {20, u'3'},  {21, u'4'},
+    {22, u'6'}, {23, u'5'}, {24, u'='},  {25, u'9'}, {26, u'7'}, {27, u'-'},  {28, u'8'},
+    {29, u'0'}, {30, u']'}, {31, u'o'},  {32, u'u'}, {33, u'['}, {34, u'i'},  {35, u'p'},
+    {37, u'l'}, {38, u'j'}, {39, u'\''}, {40, u'k'}, {41, u';'}, {42, u'\\'}, {43, u','},
+    {44, u'/'}, {45, u'n'}, {46, u'm'},  {47, u'.'},
+};
+
+// The key code that types `character` unshifted in the current keyboard layout, read with the
+// Text Input Sources and UCKeyTranslate; nothing when no key does (or the layout has no Unicode
+// data, as some input methods have not).
+std::optional<uint16_t> keyTypingInCurrentLayout(char16_t character) {
+    TISInputSourceRef source = TISCopyCurrentKeyboardLayoutInputSource();
+    if (!source) return std::nullopt;
+    std::optional<uint16_t> found;
+    auto data =
+        static_cast<CFDataRef>(TISGetInputSourceProperty(source, kTISPropertyUnicodeKeyLayoutData));
+    if (data) {
+        auto layout = reinterpret_cast<const UCKeyboardLayout*>(CFDataGetBytePtr(data));
+        UInt32 keyboardType = LMGetKbdType();
+        // The main block only: the keypad (65 on) types digits under layouts that type none
+        // unshifted, but a shortcut on the keypad is another shortcut.
+        for (uint16_t code = 0; code < 65 && !found; ++code) {
+            UInt32 deadKeyState = 0;
+            UniChar typed[4];
+            UniCharCount length = 0;
+            OSStatus status =
+                UCKeyTranslate(layout, code, kUCKeyActionDown, 0, keyboardType,
+                               kUCKeyTranslateNoDeadKeysMask, &deadKeyState, 4, &length, typed);
+            if (status == noErr && length == 1 && typed[0] == character) found = code;
+        }
+    }
+    CFRelease(source);
+    return found;
+}
+
+// Where the key at ANSI position `virtualKey` is to be posted under the current layout.
+uint16_t keyForLayout(uint16_t virtualKey) {
+    for (const auto& [position, character] : ansiCharacters) {
+        if (position != virtualKey) continue;
+        // The US key is the common case and needs no search when it types its own character.
+        return keyTypingInCurrentLayout(character).value_or(virtualKey);
+    }
+    return virtualKey;
 }
 
 // NSEventTypeSystemDefined events made by otherEventWithType:location:modifierFlags:timestamp:
@@ -50,8 +103,7 @@ using CGEventOf = CGEventRef (*)(id, SEL);
 } // namespace
 
 void EventRelease::operator()(EventRecord* record) const noexcept {
-    if (record->owned && record->event) CFRelease(record->event);
-    if (record->pool) objc_autoreleasePoolPop(record->pool);
+    if (record->event) CFRelease(record->event);
     delete record;
 }
 
@@ -78,7 +130,8 @@ void setIntegerValueField(EventRecord& record, uint32_t field, int64_t value) {
 }
 
 Event createKeyboardEvent(uint16_t virtualKey, bool keyDown) {
-    return owning(CGEventCreateKeyboardEvent(nullptr, static_cast<CGKeyCode>(virtualKey), keyDown));
+    return owning(CGEventCreateKeyboardEvent(
+        nullptr, static_cast<CGKeyCode>(keyForLayout(virtualKey)), keyDown));
 }
 
 void setFlags(EventRecord& record, uint64_t flags) {
@@ -86,6 +139,8 @@ void setFlags(EventRecord& record, uint64_t flags) {
 }
 
 void keyboardSetUnicodeString(EventRecord& record, std::span<const uint16_t> units) {
+    // Typed text rides on key code 0 whatever character that key types here.
+    CGEventSetIntegerValueField(record.event, kCGKeyboardEventKeycode, 0);
     CGEventKeyboardSetUnicodeString(record.event, static_cast<UniCharCount>(units.size()),
                                     reinterpret_cast<const UniChar*>(units.data()));
 }
@@ -113,11 +168,9 @@ Event createSystemDefinedEvent(const SystemDefinedFields& fields) {
     CGEventRef quartz =
         event ? reinterpret_cast<CGEventOf>(&objc_msgSend)(event, sel_registerName("CGEvent"))
               : nullptr;
-    if (!quartz) {
-        objc_autoreleasePoolPop(pool);
-        return nullptr;
-    }
-    return Event(new EventRecord{quartz, false, pool});
+    CGEventRef copy = quartz ? CGEventCreateCopy(quartz) : nullptr;
+    objc_autoreleasePoolPop(pool);
+    return owning(copy);
 }
 
 void postEvent(EventRecord& record) {
@@ -132,8 +185,9 @@ void pause(uint32_t microseconds) {
     sleepFor(microseconds);
 }
 
+// A scroll event carries its line deltas in a 16.16 fixed-point field: 32767 lines at most.
 int64_t largestScrollAmount() {
-    return 2147483647;
+    return 32767;
 }
 
 Size mainDisplaySize() {

@@ -30,10 +30,10 @@ typedef uint32_t CGDirectDisplayID;
 typedef struct __CGEvent* CGEventRef;
 typedef struct __CGEventSource* CGEventSourceRef;
 
-// Apple declares these with CF_ENUM and CF_OPTIONS, which in C++ are enumerations with a fixed
-// underlying type: an integer does not convert to them implicitly, so the layer must say each
-// conversion, as it must against the real headers.
-enum CGEventType : uint32_t {
+// Apple declares these with CF_ENUM, which in C++ is an enumeration with a fixed underlying type:
+// an integer does not convert to them implicitly, so the layer must say each conversion, as it
+// must against the real headers. CGEventFlags is CF_OPTIONS: a plain uint64_t.
+typedef CF_ENUM(uint32_t, CGEventType) {
     kCGEventNull = 0,
     kCGEventLeftMouseDown = 1,
     kCGEventLeftMouseUp = 2,
@@ -41,24 +41,30 @@ enum CGEventType : uint32_t {
     kCGEventRightMouseUp = 4,
     kCGEventMouseMoved = 5,
     kCGEventLeftMouseDragged = 6,
+    kCGEventRightMouseDragged = 7,
     kCGEventKeyDown = 10,
     kCGEventKeyUp = 11,
     kCGEventScrollWheel = 22,
     kCGEventOtherMouseDown = 25,
     kCGEventOtherMouseUp = 26,
+    kCGEventOtherMouseDragged = 27,
 };
 
-enum CGMouseButton : uint32_t {
+typedef CF_ENUM(uint32_t, CGMouseButton) {
     kCGMouseButtonLeft = 0,
     kCGMouseButtonRight = 1,
     kCGMouseButtonCenter = 2,
 };
 
-enum CGEventField : uint32_t { kCGMouseEventNumber = 0, kCGMouseEventClickState = 1 };
+typedef CF_ENUM(uint32_t, CGEventField) {
+    kCGMouseEventNumber = 0,
+    kCGMouseEventClickState = 1,
+    kCGKeyboardEventKeycode = 9,
+};
 
 typedef uint16_t CGKeyCode;
 
-enum CGEventFlags : uint64_t {
+typedef CF_OPTIONS(uint64_t, CGEventFlags) {
     kCGEventFlagMaskShift = 0x00020000,
     kCGEventFlagMaskControl = 0x00040000,
     kCGEventFlagMaskAlternate = 0x00080000,
@@ -66,15 +72,19 @@ enum CGEventFlags : uint64_t {
     kCGEventFlagMaskSecondaryFn = 0x00800000,
 };
 
-enum CGScrollEventUnit : uint32_t { kCGScrollEventUnitPixel = 0, kCGScrollEventUnitLine = 1 };
+typedef CF_ENUM(uint32_t, CGScrollEventUnit) {
+    kCGScrollEventUnitPixel = 0,
+    kCGScrollEventUnitLine = 1,
+};
 
-enum CGEventTapLocation : uint32_t {
+typedef CF_ENUM(uint32_t, CGEventTapLocation) {
     kCGHIDEventTap = 0,
     kCGSessionEventTap = 1,
     kCGAnnotatedSessionEventTap = 2,
 };
 
 CGEventRef CGEventCreate(CGEventSourceRef source);
+CGEventRef CGEventCreateCopy(CGEventRef event);
 CGPoint CGEventGetLocation(CGEventRef event);
 CGEventRef CGEventCreateMouseEvent(CGEventSourceRef source, CGEventType mouseType,
                                    CGPoint mouseCursorPosition, CGMouseButton mouseButton);
