@@ -240,8 +240,13 @@ const std::unordered_set<std::string>& accessibilityActions() {
 
 Reply respond(const json& request) {
     Common common = resolveCommon(request);
-    if (accessibilityActions().count(common.action) && !platform::isProcessTrusted())
-        return errorReply(common.id, "Accessibility permission is not granted to the vantrel");
+    if (accessibilityActions().count(common.action) && !platform::isProcessTrusted()) {
+        Reply refusal =
+            errorReply(common.id, "Accessibility permission is not granted to the vantrel");
+        std::string_view detail = platform::untrustedDetail();
+        if (!detail.empty()) refusal.add("detail", std::string(detail));
+        return refusal;
+    }
     for (const Route& route : routes) {
         if (route.action != common.action) continue;
         auto modifiers = request.find("modifiers");

@@ -107,6 +107,10 @@ void postEvent(EventRecord& event);
 // Whether this process may post input now. Asked afresh each time; never prompts.
 bool isProcessTrusted();
 
+// Why the last isProcessTrusted said no, in a few words ("cannot open display :5"), for the
+// refusal's "detail"; empty when there is nothing to add to the refusal itself.
+std::string_view untrustedDetail();
+
 // Blocks the thread for `microseconds`, or less when a stop signal is taken meanwhile (see
 // support/wait.h): it then returns at once and the core unwinds.
 void pause(uint32_t microseconds);

@@ -306,12 +306,18 @@ TEST_F(X11Test, LosingTheServerRefusesGatedRequestsUntilANewOneComesUp) {
               (json{{"id", 2}, {"ok", true}}));
     int display = server.number();
     server.stop();
-    json refused{{"id", 3},
-                 {"ok", false},
-                 {"error", "Accessibility permission is not granted to the vantrel"}};
-    EXPECT_EQ(vantrel->request({{"id", 3}, {"action", "left_click"}}), refused);
+    // The message stays what callers match; the detail says why.
+    auto refused = [&](const std::string& detail) {
+        return json{{"id", 3},
+                    {"ok", false},
+                    {"error", "Accessibility permission is not granted to the vantrel"},
+                    {"detail", detail}};
+    };
+    EXPECT_EQ(vantrel->request({{"id", 3}, {"action", "left_click"}}),
+              refused("the connection to " + server.name() + " was lost"));
     EXPECT_EQ(vantrel->request({{"id", 4}, {"action", "probe"}})["trusted"], false);
-    EXPECT_EQ(vantrel->request({{"id", 3}, {"action", "type"}, {"text", "x"}}), refused);
+    EXPECT_EQ(vantrel->request({{"id", 3}, {"action", "type"}, {"text", "x"}}),
+              refused("cannot open display " + server.name()));
     EXPECT_EQ(vantrel->request({{"id", 5}, {"action", "cursor_position"}}),
               (json{{"id", 5}, {"ok", true}, {"x", 0}, {"y", 0}}));
     XServer again(display);
@@ -403,8 +409,13 @@ TEST(X11WithoutServer, ProbeIsFalseAndNothingIsWritten) {
     Vantrel vantrel(":4094", errors);
     EXPECT_EQ(vantrel.request({{"id", 1}, {"action", "probe"}}),
               (json{{"id", 1}, {"ok", true}, {"trusted", false}}));
-    EXPECT_EQ(vantrel.request({{"id", 2}, {"action", "key"}, {"text", "a"}})["ok"], false);
+    EXPECT_EQ(vantrel.request({{"id", 2}, {"action", "key"}, {"text", "a"}})["detail"],
+              "cannot open display :4094");
     EXPECT_EQ(vantrel.finish(), 0);
+    Vantrel unset("", errors);
+    EXPECT_EQ(unset.request({{"id", 2}, {"action", "key"}, {"text", "a"}})["detail"],
+              "DISPLAY is not set");
+    EXPECT_EQ(unset.finish(), 0);
     struct stat info {};
     ASSERT_EQ(stat(errors.c_str(), &info), 0);
     EXPECT_EQ(info.st_size, 0);

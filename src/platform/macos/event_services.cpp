@@ -195,6 +195,10 @@ Size mainDisplaySize() {
     return {bounds.size.width, bounds.size.height};
 }
 
+std::string_view untrustedDetail() {
+    return {};
+}
+
 std::string_view platformName() {
     return "macos";
 }

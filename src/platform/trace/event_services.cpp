@@ -365,6 +365,10 @@ Size mainDisplaySize() {
     return state.config.screen;
 }
 
+std::string_view untrustedDetail() {
+    return {};
+}
+
 std::string_view platformName() {
     return "trace";
 }

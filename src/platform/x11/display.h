@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -24,6 +25,7 @@ struct EventRecord {
     Point location;
     uint32_t type = 0;
     uint32_t button = 0;
+    std::optional<int64_t> clickState;
     uint16_t keyCode = 0;
     bool keyDown = false;
     uint64_t flags = 0;
@@ -61,11 +63,13 @@ struct KeyPlace {
     uint8_t mods = 0;
 };
 
-// A keycode vantrel bound to a keysym the keymap lacked, and when it was last pressed.
+// A keycode vantrel bound to a keysym the keymap lacked, when that was, and when it was last
+// pressed.
 struct Binding {
     xcb_keycode_t keycode = 0;
     xkb_keysym_t keysym = 0;
     Clock::time_point lastUsed;
+    Clock::time_point boundAt;
 };
 
 // A key held down, and what must be undone when it is released.
@@ -80,6 +84,7 @@ struct Display {
     std::unique_ptr<xcb_connection_t, ConnectionClose> connection;
     xcb_window_t root = 0;
     uint16_t width = 0, height = 0; // of the root window, in pixels
+    bool xtest = false;
     bool xkb = false;
     uint8_t xkbEventBase = 0;
     int32_t keyboardDevice = -1;
@@ -92,7 +97,23 @@ struct Display {
     std::vector<Binding> bindings;
 
     std::map<uint32_t, Stroke> held; // by the core's key code, or by media key type
+
+    // The keyboard's group, from the server's state notices; unknown until read or after vantrel
+    // locked a group itself (the notice of that comes later).
+    bool groupKnown = false;
+    uint32_t group = 0, lockedGroup = 0;
+
+    // The last release of each button (1 to 3) and where it was, for click separation.
+    Clock::time_point released[4] = {};
+    int16_t releasedX[4] = {}, releasedY[4] = {};
 };
+
+// Why the last trust check said no ("cannot open display :5", ...); empty when it said yes.
+std::string& refusalDetail();
+
+// The layer waited on its own (a binding settling, clicks kept apart): the next pause is measured
+// from now, not from the previous pause's deadline.
+void restartPace();
 
 // The one connection, when there is one.
 std::optional<Display>& display();

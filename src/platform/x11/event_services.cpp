@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <ctime>
 
 namespace vantrel::platform {
@@ -34,8 +35,8 @@ bool broken(const Display& d) {
 
 // Selects the XKB notices that say the keymap changed, so it is read again before it is used.
 void watchKeymap(Display& d) {
-    constexpr uint16_t events =
-        XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
+    constexpr uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY |
+                                XCB_XKB_EVENT_TYPE_MAP_NOTIFY | XCB_XKB_EVENT_TYPE_STATE_NOTIFY;
     constexpr uint16_t mapParts =
         XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS | XCB_XKB_MAP_PART_MODIFIER_MAP |
         XCB_XKB_MAP_PART_EXPLICIT_COMPONENTS | XCB_XKB_MAP_PART_KEY_ACTIONS |
@@ -44,23 +45,59 @@ void watchKeymap(Display& d) {
     xcb_xkb_select_events_details_t details{};
     details.affectNewKeyboard = newKeyboard;
     details.newKeyboardDetails = newKeyboard;
+    constexpr uint16_t groupParts = XCB_XKB_STATE_PART_GROUP_STATE | XCB_XKB_STATE_PART_GROUP_LOCK;
+    details.affectState = groupParts;
+    details.stateDetails = groupParts;
     xcb_xkb_select_events_aux(d.connection.get(), XCB_XKB_ID_USE_CORE_KBD, events, 0, 0, mapParts,
                               mapParts, &details);
 }
 
 } // namespace
 
+std::string& refusalDetail() {
+    static std::string detail;
+    return detail;
+}
+
+namespace {
+// The display's name as the X convention takes it, for messages.
+std::string displayName() {
+    const char* name = std::getenv("DISPLAY");
+    return name ? name : "";
+}
+
+// The end of the previous pause of this request, when the next pause is to be measured from it.
+std::optional<Clock::time_point>& paceMark() {
+    static std::optional<Clock::time_point> mark;
+    return mark;
+}
+} // namespace
+
+void restartPace() {
+    paceMark().reset();
+}
+
 Display* connected() {
     std::optional<Display>& current = display();
     if (current) return &*current;
+    if (displayName().empty()) {
+        refusalDetail() = "DISPLAY is not set";
+        return nullptr;
+    }
     int screenNumber = 0;
     std::unique_ptr<xcb_connection_t, ConnectionClose> connection(
         xcb_connect(nullptr, &screenNumber));
-    if (!connection || xcb_connection_has_error(connection.get())) return nullptr;
+    if (!connection || xcb_connection_has_error(connection.get())) {
+        refusalDetail() = "cannot open display " + displayName();
+        return nullptr;
+    }
     xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection.get()));
     for (int i = 0; i < screenNumber && screens.rem; ++i)
         xcb_screen_next(&screens);
-    if (!screens.rem) return nullptr;
+    if (!screens.rem) {
+        refusalDetail() = "cannot open display " + displayName();
+        return nullptr;
+    }
     Display& d = current.emplace();
     d.connection = std::move(connection);
     d.root = screens.data->root;
@@ -76,6 +113,9 @@ Display* connected() {
         d.xkb = d.keyboardDevice >= 0;
         if (d.xkb) watchKeymap(d);
     }
+    const xcb_query_extension_reply_t* xtest =
+        xcb_get_extension_data(d.connection.get(), &xcb_test_id);
+    d.xtest = xtest && xtest->present;
     return &d;
 }
 
@@ -95,6 +135,11 @@ void drainEvents(Display& d) {
             uint8_t kind = reinterpret_cast<const uint8_t*>(event)[1];
             if (kind == XCB_XKB_NEW_KEYBOARD_NOTIFY || kind == XCB_XKB_MAP_NOTIFY)
                 d.keymapStale = true;
+            if (kind == XCB_XKB_STATE_NOTIFY) {
+                auto* state = reinterpret_cast<const xcb_xkb_state_notify_event_t*>(event);
+                d.group = state->group;
+                d.lockedGroup = state->lockedGroup;
+            }
         }
         std::free(event);
     }
@@ -120,6 +165,25 @@ std::optional<Point> pointerPosition(Display& d) {
         d.connection.get(), xcb_query_pointer(d.connection.get(), d.root), nullptr));
     if (!reply) return std::nullopt;
     return Point{static_cast<double>(reply->root_x), static_cast<double>(reply->root_y)};
+}
+
+// X has no click number: toolkits count a press within their multi-click interval and distance
+// of the previous release as the next click. A press that starts an action's clicks must be
+// counted as a first click, so it comes at least the longest default interval (GTK, Qt and
+// Chromium: 500 ms at most) after the previous release of its button, unless it is further away
+// than every toolkit's double-click distance.
+constexpr auto multiClickInterval = std::chrono::milliseconds(500);
+constexpr int multiClickDistance = 8;
+
+void keepClicksApart(Display& d, uint8_t button, int16_t x, int16_t y) {
+    if (std::abs(x - d.releasedX[button]) > multiClickDistance ||
+        std::abs(y - d.releasedY[button]) > multiClickDistance)
+        return;
+    Clock::time_point apart = d.released[button] + multiClickInterval;
+    if (Clock::now() >= apart) return;
+    xcb_flush(d.connection.get());
+    sleepUntil(apart);
+    restartPace();
 }
 
 void postMouse(Display& d, const EventRecord& event) {
@@ -150,7 +214,14 @@ void postMouse(Display& d, const EventRecord& event) {
     }
     std::optional<Point> at = button ? pointerPosition(d) : std::nullopt;
     if (!button || !at || at->x != x || at->y != y) fakeInput(d, XCB_MOTION_NOTIFY, 0, x, y);
-    if (button) fakeInput(d, press ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, button);
+    if (!button) return;
+    if (press && event.clickState.value_or(1) == 1) keepClicksApart(d, button, x, y);
+    fakeInput(d, press ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, button);
+    if (!press) {
+        d.released[button] = Clock::now();
+        d.releasedX[button] = x;
+        d.releasedY[button] = y;
+    }
 }
 
 void clicks(Display& d, int32_t delta, uint8_t positive, uint8_t negative) {
@@ -209,8 +280,11 @@ Event createMouseEvent(uint32_t type, Point location, uint32_t button) {
     return event;
 }
 
-// X has no click-number field: applications count clicks by time, which the core's pauses give.
-void setIntegerValueField(EventRecord&, uint32_t, int64_t) {}
+// X has no click-number field; the number only tells the layer which press starts an action's
+// clicks (see keepClicksApart).
+void setIntegerValueField(EventRecord& event, uint32_t field, int64_t value) {
+    if (field == mouseEventClickState) event.clickState = value;
+}
 
 Event createKeyboardEvent(uint16_t virtualKey, bool keyDown) {
     Event event(x11::makeRecord(EventRecord::Kind::key));
@@ -267,22 +341,41 @@ void postEvent(EventRecord& event) {
     xcb_flush(d.connection.get());
 }
 
+// Answered from the connection's health, without a round trip: reading what the server sent
+// notices a closed connection, and XTEST's presence is known from the connection's start.
 bool isProcessTrusted() {
     std::optional<Display>& current = x11::display();
-    if (current && (x11::broken(*current) || !x11::roundTrip(*current))) {
-        // The server went away: drop the connection; the next check connects afresh.
-        current.reset();
-        return false;
+    if (current) {
+        x11::drainEvents(*current);
+        if (x11::broken(*current)) {
+            // The server went away: drop the connection; the next check connects afresh.
+            current.reset();
+            x11::refusalDetail() = "the connection to " + x11::displayName() + " was lost";
+            return false;
+        }
     }
     Display* d = x11::connected();
     if (!d) return false;
-    const xcb_query_extension_reply_t* xtest =
-        xcb_get_extension_data(d->connection.get(), &xcb_test_id);
-    return xtest && xtest->present && !x11::broken(*d);
+    if (!d->xtest) {
+        x11::refusalDetail() = "the display has no XTEST extension";
+        return false;
+    }
+    x11::refusalDetail().clear();
+    return true;
 }
 
+std::string_view untrustedDetail() {
+    return x11::refusalDetail();
+}
+
+// Each pause of a request ends at its deadline: the end of the previous pause plus this one, so
+// the time spent posting between pauses, and each sleep's overshoot, do not add up.
 void pause(uint32_t microseconds) {
-    sleepUntil(WaitClock::now() + std::chrono::microseconds(microseconds));
+    std::optional<x11::Clock::time_point>& mark = x11::paceMark();
+    x11::Clock::time_point deadline =
+        (mark ? *mark : x11::Clock::now()) + std::chrono::microseconds(microseconds);
+    mark = deadline;
+    sleepUntil(deadline);
 }
 
 // Each line is a button click sent to the server; beyond this a scroll would hold the process
@@ -301,6 +394,9 @@ std::string_view platformName() {
     return "x11";
 }
 
-void replyWritten(std::string_view) {}
+// A reply ends its request: the next request's pauses start afresh.
+void replyWritten(std::string_view) {
+    x11::restartPace();
+}
 
 } // namespace vantrel::platform

@@ -11,6 +11,7 @@
 #include "platform/x11/display.h"
 
 #include "platform/x11/xkb_protocol.h"
+#include "support/wait.h"
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 #include <xkbcommon/xkbcommon-x11.h>
@@ -25,6 +26,11 @@ namespace vantrel::platform::x11 {
 namespace {
 
 constexpr auto rebindDelay = std::chrono::milliseconds(100);
+// How long a new binding is left before its key is pressed. A round trip only proves that
+// vantrel's own connection saw the change; other clients (Chromium, through GDK's keymap) read
+// the mapping notice and fetch the new keymap in their own time, and decode a key pressed before
+// that with the old symbol.
+constexpr auto settleDelay = std::chrono::milliseconds(20);
 
 xkb_context* context() {
     // One context for the process: the keymap is read from the server, never from files, and
@@ -153,16 +159,24 @@ struct GroupState {
     uint32_t locked = 0;
 };
 
+// The group from the state notices the server sends, read with a round trip only when unknown.
 GroupState groupState(Display& d) {
     if (!d.xkb) return {};
-    Reply<xcb_xkb_get_state_reply_t> state(xcb_xkb_get_state_reply(
-        d.connection.get(), xcb_xkb_get_state(d.connection.get(), XCB_XKB_ID_USE_CORE_KBD),
-        nullptr));
-    if (!state) return {};
-    return {state->group, state->lockedGroup};
+    if (!d.groupKnown) {
+        Reply<xcb_xkb_get_state_reply_t> state(xcb_xkb_get_state_reply(
+            d.connection.get(), xcb_xkb_get_state(d.connection.get(), XCB_XKB_ID_USE_CORE_KBD),
+            nullptr));
+        if (!state) return {};
+        d.group = state->group;
+        d.lockedGroup = state->lockedGroup;
+        d.groupKnown = true;
+        // Notices read afterwards are newer than this answer.
+    }
+    return {d.group, d.lockedGroup};
 }
 
 void lockGroup(Display& d, uint32_t group) {
+    d.groupKnown = false;
     xcb_xkb_latch_lock_state(d.connection.get(), XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1,
                              static_cast<uint8_t>(group), 0, 0, 0);
 }
@@ -177,6 +191,10 @@ bool isBound(const Display& d, xcb_keycode_t keycode) {
 std::optional<xcb_keycode_t> bind(Display& d, xkb_keysym_t keysym) {
     for (Binding& binding : d.bindings) {
         if (binding.keysym == keysym) {
+            if (Clock::now() < binding.boundAt + settleDelay) {
+                sleepUntil(binding.boundAt + settleDelay);
+                restartPace();
+            }
             binding.lastUsed = Clock::now();
             return binding.keycode;
         }
@@ -193,7 +211,10 @@ std::optional<xcb_keycode_t> bind(Display& d, xkb_keysym_t keysym) {
         auto oldest = std::min_element(
             d.bindings.begin(), d.bindings.end(),
             [](const Binding& a, const Binding& b) { return a.lastUsed < b.lastUsed; });
-        std::this_thread::sleep_until(oldest->lastUsed + rebindDelay);
+        if (Clock::now() < oldest->lastUsed + rebindDelay) {
+            sleepUntil(oldest->lastUsed + rebindDelay);
+            restartPace();
+        }
         keycode = oldest->keycode;
         d.bindings.erase(oldest);
     }
@@ -201,19 +222,37 @@ std::optional<xcb_keycode_t> bind(Display& d, xkb_keysym_t keysym) {
     xcb_keysym_t syms[2] = {keysym, keysym};
     xcb_change_keyboard_mapping(d.connection.get(), 1, *keycode, 2, syms);
     if (!roundTrip(d)) return std::nullopt;
-    d.bindings.push_back(Binding{*keycode, keysym, Clock::now()});
+    Clock::time_point now = Clock::now();
+    d.bindings.push_back(Binding{*keycode, keysym, now, now});
+    sleepUntil(now + settleDelay);
+    restartPace();
+    d.bindings.back().lastUsed = Clock::now();
     return keycode;
 }
 
 // The keycode, group and modifier keys that type `keysym` now, binding a spare keycode when the
 // keymap has no place for it.
-std::optional<Stroke> strokeFor(Display& d, xkb_keysym_t keysym, bool mayBind = true) {
-    if (keysym == XKB_KEY_NoSymbol) return std::nullopt;
+// A character to type: the keysyms the keymap may hold it under, and the one to bind when it
+// holds neither.
+struct Wanted {
+    xkb_keysym_t keysym = XKB_KEY_NoSymbol;
+    xkb_keysym_t alternative = XKB_KEY_NoSymbol;
+    xkb_keysym_t bindAs = XKB_KEY_NoSymbol;
+};
+
+Wanted exactly(xkb_keysym_t keysym) {
+    return {keysym, XKB_KEY_NoSymbol, keysym};
+}
+
+std::optional<Stroke> strokeFor(Display& d, Wanted wanted, bool mayBind = true) {
+    if (wanted.keysym == XKB_KEY_NoSymbol) return std::nullopt;
     refreshKeymap(d);
     if (!d.keymap) return std::nullopt;
     GroupState group = groupState(d);
     Stroke stroke;
-    auto found = d.places.find(keysym);
+    auto found = d.places.find(wanted.keysym);
+    if (found == d.places.end() && wanted.alternative != XKB_KEY_NoSymbol)
+        found = d.places.find(wanted.alternative);
     if (found != d.places.end()) {
         // A key of one group types its symbol in every group; a key of several only in its own.
         auto typesNow = [&](const KeyPlace& p) {
@@ -238,7 +277,7 @@ std::optional<Stroke> strokeFor(Display& d, xkb_keysym_t keysym, bool mayBind = 
         return stroke;
     }
     if (!mayBind) return std::nullopt;
-    std::optional<xcb_keycode_t> keycode = bind(d, keysym);
+    std::optional<xcb_keycode_t> keycode = bind(d, wanted.bindAs);
     if (!keycode) return std::nullopt;
     stroke.keycode = *keycode;
     return stroke;
@@ -349,9 +388,14 @@ xkb_keysym_t keysymForKeyCode(uint16_t code) {
     return XKB_KEY_NoSymbol;
 }
 
-// The keysyms of typed text, one per character: line ends (CR, LF, CR LF) are one Return.
-std::vector<xkb_keysym_t> keysymsOf(const std::vector<uint16_t>& units) {
-    std::vector<xkb_keysym_t> syms;
+// The keysyms of typed text, one per character: line ends (CR, LF, CR LF) are one Return, other
+// control characters their named keys. A character is looked for in the keymap under its legacy
+// keysym (xkbcommon's conversion) and its Unicode keysym; when it is in neither it is bound as
+// its Unicode keysym, 0x01000000 + the code point, which every client decodes alike. The legacy
+// keysyms of characters beyond Latin-1 (U+2030 is XK_permille) are decoded by tables of each
+// client's own, which disagree. Latin-1's keysyms are its code points.
+std::vector<Wanted> keysymsOf(const std::vector<uint16_t>& units) {
+    std::vector<Wanted> syms;
     for (size_t i = 0; i < units.size(); ++i) {
         char32_t c = units[i];
         if ((c & 0xFC00) == 0xD800 && i + 1 < units.size() && (units[i + 1] & 0xFC00) == 0xDC00) {
@@ -361,26 +405,31 @@ std::vector<xkb_keysym_t> keysymsOf(const std::vector<uint16_t>& units) {
         switch (c) {
         case '\r':
             if (i + 1 < units.size() && units[i + 1] == '\n') ++i;
-            syms.push_back(XKB_KEY_Return);
+            syms.push_back(exactly(XKB_KEY_Return));
             break;
         case '\n':
-            syms.push_back(XKB_KEY_Return);
+            syms.push_back(exactly(XKB_KEY_Return));
             break;
         case '\t':
-            syms.push_back(XKB_KEY_Tab);
+            syms.push_back(exactly(XKB_KEY_Tab));
             break;
         case 0x08:
-            syms.push_back(XKB_KEY_BackSpace);
+            syms.push_back(exactly(XKB_KEY_BackSpace));
             break;
         case 0x1B:
-            syms.push_back(XKB_KEY_Escape);
+            syms.push_back(exactly(XKB_KEY_Escape));
             break;
         case 0x7F:
-            syms.push_back(XKB_KEY_Delete);
+            syms.push_back(exactly(XKB_KEY_Delete));
             break;
-        default:
-            syms.push_back(xkb_utf32_to_keysym(c));
+        default: {
+            bool latin1 = (c >= 0x20 && c < 0x7F) || (c >= 0xA0 && c <= 0xFF);
+            xkb_keysym_t unicode = latin1 ? c : 0x01000000 + c;
+            xkb_keysym_t legacy = xkb_utf32_to_keysym(c);
+            if (legacy == XKB_KEY_NoSymbol) legacy = unicode;
+            syms.push_back({legacy, unicode, unicode});
             break;
+        }
         }
     }
     return syms;
@@ -413,7 +462,7 @@ void postKey(Display& d, const EventRecord& event) {
         // The key down types the characters and holds the last one; the key up releases it.
         if (!event.keyDown) return releaseHeld(d, typedTextKey);
         releaseHeld(d, typedTextKey);
-        std::vector<xkb_keysym_t> syms = keysymsOf(*event.text);
+        std::vector<Wanted> syms = keysymsOf(*event.text);
         for (size_t i = 0; i < syms.size(); ++i) {
             std::optional<Stroke> stroke = strokeFor(d, syms[i]);
             if (!stroke) continue;
@@ -430,7 +479,7 @@ void postKey(Display& d, const EventRecord& event) {
     uint32_t slot = event.keyCode;
     if (!event.keyDown) return releaseHeld(d, slot);
     releaseHeld(d, slot);
-    std::optional<Stroke> stroke = strokeFor(d, keysymForKeyCode(event.keyCode));
+    std::optional<Stroke> stroke = strokeFor(d, exactly(keysymForKeyCode(event.keyCode)));
     if (!stroke) return;
     // X has no per-event flags: the modifier keys of the mask are pressed around the key.
     std::vector<xcb_keycode_t> modifiers;
@@ -441,7 +490,7 @@ void postKey(Display& d, const EventRecord& event) {
         {flagMaskShift, XKB_KEY_Shift_L}};
     for (const auto& [flag, keysym] : modifierKeys) {
         if (!(event.flags & flag)) continue;
-        std::optional<Stroke> modifier = strokeFor(d, keysym, false);
+        std::optional<Stroke> modifier = strokeFor(d, exactly(keysym), false);
         // A modifier held already (pressed on its own, or this very key) is down in the server:
         // pressing it again would release it with this key.
         if (modifier && modifier->keycode != stroke->keycode && !isDown(d, modifier->keycode) &&
@@ -488,7 +537,7 @@ void postSystem(Display& d, const EventRecord& event) {
     if (state == 0x0B) return releaseHeld(d, slot);
     if (state != 0x0A) return;
     releaseHeld(d, slot);
-    std::optional<Stroke> stroke = strokeFor(d, mediaKeysyms[keyType]);
+    std::optional<Stroke> stroke = strokeFor(d, exactly(mediaKeysyms[keyType]));
     if (!stroke) return;
     press(d, *stroke);
     d.held[slot] = std::move(*stroke);
