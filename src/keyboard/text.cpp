@@ -40,6 +40,7 @@ void typeUnits(std::span<const uint16_t> units) {
 void typeText(std::string_view text) {
     std::u16string units = toUtf16(text);
     std::span<const uint16_t> all(reinterpret_cast<const uint16_t*>(units.data()), units.size());
+    if (!all.empty()) platform::willType(all);
     size_t start = 0;
     for (size_t end : clusterEnds(units)) {
         while (start < end) {

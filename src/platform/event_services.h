@@ -104,6 +104,11 @@ Event createSystemDefinedEvent(const SystemDefinedFields& fields);
 // Injects the event where hardware input enters the system. Reports nothing.
 void postEvent(EventRecord& event);
 
+// A hint, mechanism only: these UTF-16 units are about to be typed, in order, by keyboard events
+// carrying them. A platform may prepare for them (X11 binds keysyms ahead during the pauses);
+// one that needs nothing ignores it.
+void willType(std::span<const uint16_t> units);
+
 // Whether this process may post input now. Asked afresh each time; never prompts.
 bool isProcessTrusted();
 

@@ -195,6 +195,8 @@ Size mainDisplaySize() {
     return {bounds.size.width, bounds.size.height};
 }
 
+void willType(std::span<const uint16_t>) {}
+
 std::string_view untrustedDetail() {
     return {};
 }

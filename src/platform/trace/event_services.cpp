@@ -365,6 +365,8 @@ Size mainDisplaySize() {
     return state.config.screen;
 }
 
+void willType(std::span<const uint16_t>) {}
+
 std::string_view untrustedDetail() {
     return {};
 }

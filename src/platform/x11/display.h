@@ -98,6 +98,10 @@ struct Display {
 
     std::map<uint32_t, Stroke> held; // by the core's key code, or by media key type
 
+    // The keysyms to bind for the text announced to come (expectText), and how far typing is.
+    std::vector<xkb_keysym_t> upcoming;
+    size_t nextUpcoming = 0;
+
     // The keyboard's group, from the server's state notices; unknown until read or after vantrel
     // locked a group itself (the notice of that comes later).
     bool groupKnown = false;
@@ -130,6 +134,10 @@ void drainEvents(Display& display);
 // Renders a keyboard or system-defined event; defined with the keymap code.
 void postKey(Display& display, const EventRecord& event);
 void postSystem(Display& display, const EventRecord& event);
+
+// The text about to be typed (expectText), and binding ahead for it during a pause (bindAhead).
+void expectText(Display& display, const std::vector<uint16_t>& units);
+void bindAhead(Display& display);
 
 // Forgets and, when the server is still there, removes every binding (at the end of input).
 void releaseEverything(Display& display);

@@ -375,7 +375,18 @@ void pause(uint32_t microseconds) {
     x11::Clock::time_point deadline =
         (mark ? *mark : x11::Clock::now()) + std::chrono::microseconds(microseconds);
     mark = deadline;
+    std::optional<Display>& current = x11::display();
+    if (current && !x11::broken(*current) && current->nextUpcoming < current->upcoming.size()) {
+        x11::bindAhead(*current);
+        xcb_flush(current->connection.get());
+    }
     sleepUntil(deadline);
+}
+
+void willType(std::span<const uint16_t> units) {
+    std::optional<Display>& current = x11::display();
+    if (!current || x11::broken(*current)) return;
+    x11::expectText(*current, std::vector<uint16_t>(units.begin(), units.end()));
 }
 
 // Each line is a button click sent to the server; beyond this a scroll would hold the process
@@ -394,9 +405,10 @@ std::string_view platformName() {
     return "x11";
 }
 
-// A reply ends its request: the next request's pauses start afresh.
+// A reply ends its request: the next request's pauses start afresh, and no text is coming.
 void replyWritten(std::string_view) {
     x11::restartPace();
+    if (std::optional<Display>& current = x11::display()) current->upcoming.clear();
 }
 
 } // namespace vantrel::platform

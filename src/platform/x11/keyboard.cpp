@@ -31,6 +31,9 @@ constexpr auto rebindDelay = std::chrono::milliseconds(100);
 // the mapping notice and fetch the new keymap in their own time, and decode a key pressed before
 // that with the old symbol.
 constexpr auto settleDelay = std::chrono::milliseconds(20);
+// How many of the characters to come are bound ahead: enough that the 8 ms pauses of the
+// clusters before them cover the settling time.
+constexpr size_t bindAheadCount = 4;
 
 xkb_context* context() {
     // One context for the process: the keymap is read from the server, never from files, and
@@ -435,6 +438,15 @@ std::vector<Wanted> keysymsOf(const std::vector<uint16_t>& units) {
     return syms;
 }
 
+// The Unicode keysyms of the characters announced to come next that the keymap lacks, in order.
+std::vector<xkb_keysym_t> absentKeysyms(Display& d, const std::vector<uint16_t>& units) {
+    std::vector<xkb_keysym_t> absent;
+    for (const Wanted& wanted : keysymsOf(units))
+        if (!d.places.count(wanted.keysym) && !d.places.count(wanted.alternative))
+            absent.push_back(wanted.bindAs);
+    return absent;
+}
+
 // Held keys are tracked by the core's key code; typed text and media keys by their own ranges.
 constexpr uint32_t typedTextKey = 0x10000;
 constexpr uint32_t mediaKeyBase = 0x20000;
@@ -457,12 +469,63 @@ void releaseHeld(Display& d, uint32_t slot) {
 
 } // namespace
 
+void expectText(Display& d, const std::vector<uint16_t>& units) {
+    refreshKeymap(d);
+    d.upcoming = absentKeysyms(d, units);
+    d.nextUpcoming = 0;
+}
+
+// Binds, during a pause that is taken anyway, the next few characters the keymap lacks, so that
+// their settling time has passed when their keys are pressed. Only a keycode that can be had
+// without waiting is taken: a spare one, or a binding that has rested and is not about to be
+// typed itself.
+void bindAhead(Display& d) {
+    refreshKeymap(d);
+    if (!d.keymap) return;
+    size_t end = std::min(d.upcoming.size(), d.nextUpcoming + bindAheadCount);
+    for (size_t i = d.nextUpcoming; i < end; ++i) {
+        xkb_keysym_t keysym = d.upcoming[i];
+        if (std::any_of(d.bindings.begin(), d.bindings.end(),
+                        [&](const Binding& b) { return b.keysym == keysym; }))
+            continue;
+        std::optional<xcb_keycode_t> keycode;
+        for (xcb_keycode_t candidate : d.spare)
+            if (!isBound(d, candidate)) {
+                keycode = candidate;
+                break;
+            }
+        Clock::time_point now = Clock::now();
+        if (!keycode) {
+            auto soon = [&](const Binding& b) {
+                for (size_t j = d.nextUpcoming; j < d.upcoming.size() && j < i + bindAheadCount;
+                     ++j)
+                    if (d.upcoming[j] == b.keysym) return true;
+                return isDown(d, b.keycode);
+            };
+            auto oldest = d.bindings.end();
+            for (auto b = d.bindings.begin(); b != d.bindings.end(); ++b)
+                if (!soon(*b) && (oldest == d.bindings.end() || b->lastUsed < oldest->lastUsed))
+                    oldest = b;
+            if (oldest == d.bindings.end() || now < oldest->lastUsed + rebindDelay) return;
+            keycode = oldest->keycode;
+            d.bindings.erase(oldest);
+        }
+        xcb_keysym_t syms[2] = {keysym, keysym};
+        xcb_change_keyboard_mapping(d.connection.get(), 1, *keycode, 2, syms);
+        if (!roundTrip(d)) return;
+        d.bindings.push_back(Binding{*keycode, keysym, Clock::now(), Clock::now()});
+    }
+}
+
 void postKey(Display& d, const EventRecord& event) {
     if (event.text) {
         // The key down types the characters and holds the last one; the key up releases it.
         if (!event.keyDown) return releaseHeld(d, typedTextKey);
         releaseHeld(d, typedTextKey);
         std::vector<Wanted> syms = keysymsOf(*event.text);
+        for (const Wanted& wanted : syms)
+            if (d.nextUpcoming < d.upcoming.size() && d.upcoming[d.nextUpcoming] == wanted.bindAs)
+                ++d.nextUpcoming;
         for (size_t i = 0; i < syms.size(); ++i) {
             std::optional<Stroke> stroke = strokeFor(d, syms[i]);
             if (!stroke) continue;
