@@ -62,6 +62,23 @@ std::vector<std::string> keySequence(const std::vector<XiEvent>& events,
     return out;
 }
 
+// The pointer motions between a press and its release, each of which must show `button` (and
+// only it) held.
+int motionsHolding(const std::vector<XiEvent>& events, int button) {
+    int motions = 0;
+    bool pressed = false;
+    for (const XiEvent& event : events) {
+        if (!event.master()) continue;
+        if (event.name == "ButtonPress") pressed = true;
+        if (event.name == "ButtonRelease") pressed = false;
+        if (pressed && event.name == "Motion") {
+            ++motions;
+            EXPECT_EQ(event.buttons, std::vector<int>{button});
+        }
+    }
+    return motions;
+}
+
 void expectNothingHeld(const std::vector<XiEvent>& events) {
     std::map<int, int> keys, buttons;
     for (const XiEvent& event : events) {
@@ -141,18 +158,7 @@ TEST_F(X11Test, LoneDownAndUpAndADragHoldTheLeftButtonBetween) {
     ASSERT_EQ(releases.size(), 1u);
     EXPECT_EQ(std::make_pair(presses[0].x, presses[0].y), std::make_pair(100.0, 100.0));
     EXPECT_EQ(std::make_pair(releases[0].x, releases[0].y), std::make_pair(300.0, 200.0));
-    int heldMotions = 0;
-    bool pressed = false;
-    for (const XiEvent& event : events) {
-        if (!event.master()) continue;
-        if (event.name == "ButtonPress") pressed = true;
-        if (event.name == "ButtonRelease") pressed = false;
-        if (pressed && event.name == "Motion") {
-            ++heldMotions;
-            EXPECT_EQ(event.buttons, std::vector<int>{1});
-        }
-    }
-    EXPECT_EQ(heldMotions, 40);
+    EXPECT_EQ(motionsHolding(events, 1), 40);
 }
 
 TEST_F(X11Test, ScrollClicksTheWheelButtonsOncePerLine) {
@@ -381,18 +387,7 @@ TEST_F(X11Test, ModifierClicksCarryTheirStateAndARightDragHoldsButtonThree) {
                          {{"action", "mouse_move"}, {"x", 200}, {"y", 150}},
                          {{"action", "mouse_up"}, {"button", "right"}, {"x", 200}, {"y", 150}}});
     EXPECT_EQ(buttonSequence(events), (std::vector<std::string>{"+3", "-3"}));
-    int heldMotions = 0;
-    bool pressed = false;
-    for (const XiEvent& event : events) {
-        if (!event.master()) continue;
-        if (event.name == "ButtonPress") pressed = true;
-        if (event.name == "ButtonRelease") pressed = false;
-        if (pressed && event.name == "Motion") {
-            ++heldMotions;
-            EXPECT_EQ(event.buttons, std::vector<int>{3});
-        }
-    }
-    EXPECT_GT(heldMotions, 5);
+    EXPECT_GT(motionsHolding(events, 3), 5);
     expectNothingHeld(events);
     EXPECT_EQ(keysDown(server), std::set<int>{});
     EXPECT_EQ(buttonsDown(server), std::set<int>{});
