@@ -258,6 +258,44 @@ TEST_F(X11Test, TextOfEveryKindArrivesExactlyInARealTextClient) {
     EXPECT_EQ(typeInto(*vantrel, client, everyKindOfText), asTerminalReads(everyKindOfText));
 }
 
+TEST_F(X11Test, CharactersWithLegacyKeysymsArriveAsThemselvesInATerminal) {
+    // Bound as their legacy keysyms, xterm turned these into other characters or none.
+    const std::string legacy = "\u223c\u2243\u2500\u250c\u2030\u2025\u25af\u2218\u2261\u22a5"
+                               "\u21d4\u203e\u2308\u2502\u3131\u314f\u2264\u2260\u221e";
+    TextClient client(server, *vantrel, dir.path);
+    EXPECT_EQ(typeInto(*vantrel, client, legacy), legacy);
+}
+
+TEST_F(X11Test, AGtkEntryDecodesTypedTextExactly) {
+    // zenity's entry is a GTK program: it decodes keys with GDK's keymap, and prints the entry's
+    // text when Return is pressed.
+    if (capture({"sh", "-c", "command -v zenity"}, {}).empty()) GTEST_SKIP() << "no zenity";
+    std::string printed = dir.path + "/zenity.txt";
+    Process zenity({"zenity", "--entry", "--text", "type"}, {server.env()}, printed);
+    std::string window = capture(
+        {"xdotool", "search", "--sync", "--onlyvisible", "--class", "zenity"}, {server.env()});
+    window = window.substr(0, window.find('\n'));
+    std::string geometry =
+        capture({"xdotool", "getwindowgeometry", "--shell", window}, {server.env()});
+    auto field = [&](const std::string& name) {
+        size_t at = geometry.find(name + "=");
+        return std::stoi(geometry.substr(at + name.size() + 1));
+    };
+    int x = field("X") + field("WIDTH") / 2, y = field("Y") + field("HEIGHT") / 2;
+    vantrel->request({{"action", "mouse_move"}, {"x", x}, {"y", y}});
+    // Everything but the tab and the line ends, which move the focus or end the entry.
+    size_t from = everyKindOfText.find("Latin-1");
+    const std::string text = everyKindOfText.substr(from, everyKindOfText.find('\r') - from) +
+                             " \u223c\u2243\u2500\u2030\u2025\u2261 \u00c0\u00c5\u00d3";
+    EXPECT_EQ(vantrel->request({{"id", 5}, {"action", "type"}, {"text", text}}),
+              (json{{"id", 5}, {"ok", true}}));
+    vantrel->request({{"action", "key"}, {"text", "return"}});
+    EXPECT_TRUE(eventually([&] { return !zenity.running(); }));
+    std::ifstream file(printed);
+    std::string got((std::istreambuf_iterator<char>(file)), {});
+    EXPECT_EQ(got, text + "\n");
+}
+
 TEST_F(X11Test, FiveHundredRandomClustersMostlyAbsentFromTheKeymapArriveExactly) {
     // Far more distinct characters than there are spare keycodes, so bindings are reused.
     const std::vector<std::string> pools[] = {
