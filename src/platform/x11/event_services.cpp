@@ -172,7 +172,8 @@ std::optional<Point> pointerPosition(Display& d) {
 // counted as a first click, so it comes at least the longest default interval (GTK, Qt and
 // Chromium: 500 ms at most) after the previous release of its button, unless it is further away
 // than every toolkit's double-click distance.
-constexpr auto multiClickInterval = std::chrono::milliseconds(500);
+// 10 ms beyond the interval, for the server's millisecond clock.
+constexpr auto multiClickInterval = std::chrono::milliseconds(510);
 constexpr int multiClickDistance = 8;
 
 void keepClicksApart(Display& d, uint8_t button, int16_t x, int16_t y) {
@@ -218,6 +219,9 @@ void postMouse(Display& d, const EventRecord& event) {
     if (press && event.clickState.value_or(1) == 1) keepClicksApart(d, button, x, y);
     fakeInput(d, press ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, button);
     if (!press) {
+        // Timed once the server has handled the release: clients count by the server's event
+        // times, and a busy server may handle the release later than it was sent.
+        roundTrip(d);
         d.released[button] = Clock::now();
         d.releasedX[button] = x;
         d.releasedY[button] = y;
