@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
 #include <limits>
+#include <sys/wait.h>
 #include <sstream>
 
 namespace vantrel::testing {
@@ -144,6 +146,13 @@ TEST(Process, AnIntegerIdBelowSixtyFourBitsIsZeroNotTheNearestDouble) {
     int64_t lowest = std::numeric_limits<int64_t>::min();
     EXPECT_EQ(replies(run), (std::vector<json>{pong(0), pong(0), pong(lowest), pong(lowest),
                                                pong(3), pong(lowest)}));
+}
+
+TEST(Process, AClosedStandardInputIsTheEndOfInput) {
+    // The wait for input must hand a closed descriptor to the read, not spin on it.
+    int status = std::system(("'" + program + "' <&- >/dev/null 2>&1").c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(Process, MalformedTraceSettingsStopAtStartWithOneLine) {

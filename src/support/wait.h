@@ -19,12 +19,14 @@ namespace vantrel {
 using WaitClock = std::chrono::steady_clock;
 
 namespace detail {
-// One pselect with every signal unblocked; false when a signal handler ran.
-inline bool selectUnblocked(int fds, fd_set* readable, const timespec* timeout) {
+// One pselect with every signal unblocked: its result, -1 with errno set on failure.
+inline int selectUnblocked(int fds, fd_set* readable, const timespec* timeout) {
     sigset_t none;
     sigemptyset(&none);
-    int result = ::pselect(fds, readable, nullptr, nullptr, timeout, &none);
-    return !(result < 0 && errno == EINTR);
+    return ::pselect(fds, readable, nullptr, nullptr, timeout, &none);
+}
+inline bool signalled(int result) {
+    return result < 0 && errno == EINTR;
 }
 } // namespace detail
 
@@ -36,7 +38,7 @@ inline bool sleepUntil(WaitClock::time_point deadline) {
         if (left.count() <= 0) return true;
         timespec timeout{static_cast<time_t>(left.count() / 1000000000),
                          static_cast<long>(left.count() % 1000000000)};
-        if (!detail::selectUnblocked(0, nullptr, &timeout)) return false;
+        if (detail::signalled(detail::selectUnblocked(0, nullptr, &timeout))) return false;
     }
 }
 
@@ -44,24 +46,25 @@ inline bool sleepUntil(WaitClock::time_point deadline) {
 inline bool sleepFor(uint32_t microseconds) {
     timespec timeout{static_cast<time_t>(microseconds / 1000000),
                      static_cast<long>(microseconds % 1000000) * 1000};
-    return detail::selectUnblocked(0, nullptr, &timeout);
+    return !detail::signalled(detail::selectUnblocked(0, nullptr, &timeout));
 }
 
 // Takes any signal that is pending, without waiting; false when a handler ran.
 inline bool takePendingSignals() {
     timespec now{0, 0};
-    return detail::selectUnblocked(0, nullptr, &now);
+    return !detail::signalled(detail::selectUnblocked(0, nullptr, &now));
 }
 
-// Waits until `fd` can be read (data, end of input or an error to report); false as soon as a
-// signal handler runs.
+// Waits until `fd` can be read (data, end of input, or an error such as a closed descriptor,
+// which the read that follows reports); false as soon as a signal handler runs.
 inline bool waitReadable(int fd) {
     for (;;) {
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(fd, &readable);
-        if (!detail::selectUnblocked(fd + 1, &readable, nullptr)) return false;
-        if (FD_ISSET(fd, &readable)) return true;
+        int result = detail::selectUnblocked(fd + 1, &readable, nullptr);
+        if (detail::signalled(result)) return false;
+        if (result < 0 || FD_ISSET(fd, &readable)) return true;
     }
 }
 
