@@ -7,8 +7,8 @@
 
 #include <cstdlib>
 #include <limits>
-#include <sys/wait.h>
 #include <sstream>
+#include <sys/wait.h>
 
 namespace vantrel::testing {
 namespace {
