@@ -16,26 +16,19 @@ platform::Event keyDownEvent(uint16_t keyCode, uint64_t flags) {
     return down;
 }
 
-void postNow(const platform::Event& event, Held what);
-
-// Posts the deferred presses, in order, each with the flags held by then.
-void flushDeferred() {
-    if (deferred.empty()) return;
-    std::vector<Held> presses;
-    presses.swap(deferred);
-    for (Held& press : presses) {
-        uint64_t flags = press.modifierFlag;
-        for (const Held& held : record)
-            flags |= held.modifierFlag;
-        press.flags = flags;
-        postNow(keyDownEvent(static_cast<uint16_t>(press.code), flags), std::move(press));
-    }
-}
-
 void postNow(const platform::Event& event, Held what) {
     if (!event) return;
     platform::postEvent(*event);
     record.push_back(std::move(what));
+}
+
+// A deferred press is a key_down posted late, with the flags held by then.
+void flushDeferred() {
+    if (deferred.empty()) return;
+    std::vector<Held> presses;
+    presses.swap(deferred);
+    for (const Held& press : presses)
+        postKeyDown(static_cast<uint16_t>(press.code), press.modifierFlag);
 }
 
 auto find(Held::Kind kind, uint32_t code) {

@@ -189,6 +189,13 @@ bool isBound(const Display& d, xcb_keycode_t keycode) {
                        [&](const Binding& b) { return b.keycode == keycode; });
 }
 
+// A spare keycode no binding uses, if any is left.
+std::optional<xcb_keycode_t> freeSpare(const Display& d) {
+    for (xcb_keycode_t candidate : d.spare)
+        if (!isBound(d, candidate)) return candidate;
+    return std::nullopt;
+}
+
 // A keycode for a keysym the keymap lacks: its existing binding, a spare keycode, or the least
 // recently used binding once it has rested long enough.
 std::optional<xcb_keycode_t> bind(Display& d, xkb_keysym_t keysym) {
@@ -202,13 +209,7 @@ std::optional<xcb_keycode_t> bind(Display& d, xkb_keysym_t keysym) {
             return binding.keycode;
         }
     }
-    std::optional<xcb_keycode_t> keycode;
-    for (xcb_keycode_t candidate : d.spare) {
-        if (!isBound(d, candidate)) {
-            keycode = candidate;
-            break;
-        }
-    }
+    std::optional<xcb_keycode_t> keycode = freeSpare(d);
     if (!keycode) {
         if (d.bindings.empty()) return std::nullopt;
         auto oldest = std::min_element(
@@ -488,12 +489,7 @@ void bindAhead(Display& d) {
         if (std::any_of(d.bindings.begin(), d.bindings.end(),
                         [&](const Binding& b) { return b.keysym == keysym; }))
             continue;
-        std::optional<xcb_keycode_t> keycode;
-        for (xcb_keycode_t candidate : d.spare)
-            if (!isBound(d, candidate)) {
-                keycode = candidate;
-                break;
-            }
+        std::optional<xcb_keycode_t> keycode = freeSpare(d);
         Clock::time_point now = Clock::now();
         if (!keycode) {
             auto soon = [&](const Binding& b) {
