@@ -134,8 +134,9 @@ Size mainDisplaySize();
 // The platform's name as replies report it: "macos", "x11" or "trace".
 std::string_view platformName();
 
-// A reply line (without its line feed) has just been written to standard output. Only a platform
-// that records what happens, such as the trace, does anything with it.
+// A reply line (without its line feed) is about to be written to standard output: its request
+// has ended. A platform that buffers its posts sends them now; one that records what happens,
+// such as the trace, records the line.
 void replyWritten(std::string_view line);
 
 } // namespace platform

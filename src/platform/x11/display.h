@@ -119,6 +119,10 @@ std::string& refusalDetail();
 // from now, not from the previous pause's deadline.
 void restartPace();
 
+// Sends what is buffered, waits until `until` (or a stop signal) and restarts the pace: the layer's
+// own waits, which the core's pauses do not know of.
+void restUntil(Display& display, Clock::time_point until);
+
 // The one connection, when there is one.
 std::optional<Display>& display();
 

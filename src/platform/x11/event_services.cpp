@@ -77,6 +77,12 @@ void restartPace() {
     paceMark().reset();
 }
 
+void restUntil(Display& d, Clock::time_point until) {
+    xcb_flush(d.connection.get());
+    sleepUntil(until);
+    restartPace();
+}
+
 Display* connected() {
     std::optional<Display>& current = display();
     if (current) return &*current;
@@ -181,10 +187,7 @@ void keepClicksApart(Display& d, uint8_t button, int16_t x, int16_t y) {
         std::abs(y - d.releasedY[button]) > multiClickDistance)
         return;
     Clock::time_point apart = d.released[button] + multiClickInterval;
-    if (Clock::now() >= apart) return;
-    xcb_flush(d.connection.get());
-    sleepUntil(apart);
-    restartPace();
+    if (Clock::now() < apart) restUntil(d, apart);
 }
 
 void postMouse(Display& d, const EventRecord& event) {
@@ -341,8 +344,9 @@ void postEvent(EventRecord& event) {
         x11::postSystem(d, event);
         break;
     }
-    // Each post reaches the server at once, so the core's pauses are the pauses it sees.
-    xcb_flush(d.connection.get());
+    // Posts are sent together when the core pauses or answers (and whenever the layer waits or
+    // reads a reply), so the server sees the pauses the core takes, and a move without pauses
+    // costs one write rather than one per step.
 }
 
 // Answered from the connection's health, without a round trip: reading what the server sent
@@ -380,8 +384,8 @@ void pause(uint32_t microseconds) {
         (mark ? *mark : x11::Clock::now()) + std::chrono::microseconds(microseconds);
     mark = deadline;
     std::optional<Display>& current = x11::display();
-    if (current && !x11::broken(*current) && current->nextUpcoming < current->upcoming.size()) {
-        x11::bindAhead(*current);
+    if (current && !x11::broken(*current)) {
+        if (current->nextUpcoming < current->upcoming.size()) x11::bindAhead(*current);
         xcb_flush(current->connection.get());
     }
     sleepUntil(deadline);
@@ -409,10 +413,14 @@ std::string_view platformName() {
     return "x11";
 }
 
-// A reply ends its request: the next request's pauses start afresh, and no text is coming.
+// A reply ends its request: what it posted is sent before the reply goes out, the next
+// request's pauses start afresh, and no text is coming.
 void replyWritten(std::string_view) {
     x11::restartPace();
-    if (std::optional<Display>& current = x11::display()) current->upcoming.clear();
+    std::optional<Display>& current = x11::display();
+    if (!current) return;
+    current->upcoming.clear();
+    if (!x11::broken(*current)) xcb_flush(current->connection.get());
 }
 
 } // namespace vantrel::platform

@@ -201,10 +201,8 @@ std::optional<xcb_keycode_t> freeSpare(const Display& d) {
 std::optional<xcb_keycode_t> bind(Display& d, xkb_keysym_t keysym) {
     for (Binding& binding : d.bindings) {
         if (binding.keysym == keysym) {
-            if (Clock::now() < binding.boundAt + settleDelay) {
-                sleepUntil(binding.boundAt + settleDelay);
-                restartPace();
-            }
+            if (Clock::now() < binding.boundAt + settleDelay)
+                restUntil(d, binding.boundAt + settleDelay);
             binding.lastUsed = Clock::now();
             return binding.keycode;
         }
@@ -215,10 +213,8 @@ std::optional<xcb_keycode_t> bind(Display& d, xkb_keysym_t keysym) {
         auto oldest = std::min_element(
             d.bindings.begin(), d.bindings.end(),
             [](const Binding& a, const Binding& b) { return a.lastUsed < b.lastUsed; });
-        if (Clock::now() < oldest->lastUsed + rebindDelay) {
-            sleepUntil(oldest->lastUsed + rebindDelay);
-            restartPace();
-        }
+        if (Clock::now() < oldest->lastUsed + rebindDelay)
+            restUntil(d, oldest->lastUsed + rebindDelay);
         keycode = oldest->keycode;
         d.bindings.erase(oldest);
     }
@@ -228,8 +224,7 @@ std::optional<xcb_keycode_t> bind(Display& d, xkb_keysym_t keysym) {
     if (!roundTrip(d)) return std::nullopt;
     Clock::time_point now = Clock::now();
     d.bindings.push_back(Binding{*keycode, keysym, now, now});
-    sleepUntil(now + settleDelay);
-    restartPace();
+    restUntil(d, now + settleDelay);
     d.bindings.back().lastUsed = Clock::now();
     return keycode;
 }
