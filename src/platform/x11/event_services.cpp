@@ -6,6 +6,7 @@
 
 #include "platform/event_services.h"
 #include "platform/x11/display.h"
+#include "support/pace.h"
 #include "support/wait.h"
 
 #include "platform/x11/xkb_protocol.h"
@@ -66,15 +67,15 @@ std::string displayName() {
     return name ? name : "";
 }
 
-// The end of the previous pause of this request, when the next pause is to be measured from it.
-std::optional<Clock::time_point>& paceMark() {
-    static std::optional<Clock::time_point> mark;
-    return mark;
+// The deadlines of the current request's pauses.
+Pace& pace() {
+    static Pace chain;
+    return chain;
 }
 } // namespace
 
 void restartPace() {
-    paceMark().reset();
+    vantrel::restartPace(pace());
 }
 
 void restUntil(Display& d, Clock::time_point until) {
@@ -376,13 +377,11 @@ std::string_view untrustedDetail() {
     return x11::refusalDetail();
 }
 
-// Each pause of a request ends at its deadline: the end of the previous pause plus this one, so
-// the time spent posting between pauses, and each sleep's overshoot, do not add up.
+// Each pause of a request ends at its deadline (support/pace.h), so the time spent posting
+// between pauses, and each sleep's overshoot, do not add up.
 void pause(uint32_t microseconds) {
-    std::optional<x11::Clock::time_point>& mark = x11::paceMark();
     x11::Clock::time_point deadline =
-        (mark ? *mark : x11::Clock::now()) + std::chrono::microseconds(microseconds);
-    mark = deadline;
+        nextDeadline(x11::pace(), x11::Clock::now(), std::chrono::microseconds(microseconds));
     std::optional<Display>& current = x11::display();
     if (current && !x11::broken(*current)) {
         if (current->nextUpcoming < current->upcoming.size()) x11::bindAhead(*current);
