@@ -4,6 +4,7 @@
 // keys it holds pressed. Internal to src/platform/x11.
 
 #include "platform/event_services.h"
+#include "platform/xkb/keysyms.h"
 
 #include <xcb/xcb.h>
 #include <xkbcommon/xkbcommon.h>
@@ -16,25 +17,6 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-namespace vantrel::platform {
-
-// An event as the core filled it; rendered into X requests when it is posted.
-struct EventRecord {
-    enum class Kind { position, mouse, key, scroll, system } kind = Kind::position;
-    Point location;
-    uint32_t type = 0;
-    uint32_t button = 0;
-    std::optional<int64_t> clickState;
-    uint16_t keyCode = 0;
-    bool keyDown = false;
-    uint64_t flags = 0;
-    std::optional<std::vector<uint16_t>> text;
-    int32_t wheels[3] = {0, 0, 0};
-    SystemDefinedFields system;
-};
-
-} // namespace vantrel::platform
 
 namespace vantrel::platform::x11 {
 

@@ -241,21 +241,11 @@ void clicks(Display& d, int32_t delta, uint8_t positive, uint8_t negative) {
     }
 }
 
-EventRecord* makeRecord(EventRecord::Kind kind) {
-    auto* record = new EventRecord;
-    record->kind = kind;
-    return record;
-}
-
 } // namespace
 
 } // namespace x11
 
 using x11::Display;
-
-void EventRelease::operator()(EventRecord* event) const noexcept {
-    delete event;
-}
 
 void openEventServices() {}
 
@@ -271,55 +261,8 @@ Event createEvent() {
     if (!d || x11::broken(*d)) return nullptr;
     std::optional<Point> at = x11::pointerPosition(*d);
     if (!at) return nullptr;
-    Event event(x11::makeRecord(EventRecord::Kind::position));
+    Event event(new EventRecord);
     event->location = *at;
-    return event;
-}
-
-Point eventLocation(const EventRecord& event) {
-    return event.location;
-}
-
-Event createMouseEvent(uint32_t type, Point location, uint32_t button) {
-    Event event(x11::makeRecord(EventRecord::Kind::mouse));
-    event->type = type;
-    event->location = location;
-    event->button = button;
-    return event;
-}
-
-// X has no click-number field; the number only tells the layer which press starts an action's
-// clicks (see keepClicksApart).
-void setIntegerValueField(EventRecord& event, uint32_t field, int64_t value) {
-    if (field == mouseEventClickState) event.clickState = value;
-}
-
-Event createKeyboardEvent(uint16_t virtualKey, bool keyDown) {
-    Event event(x11::makeRecord(EventRecord::Kind::key));
-    event->keyCode = virtualKey;
-    event->keyDown = keyDown;
-    return event;
-}
-
-void setFlags(EventRecord& event, uint64_t flags) {
-    event.flags = flags;
-}
-
-void keyboardSetUnicodeString(EventRecord& event, std::span<const uint16_t> units) {
-    event.text.emplace(units.begin(), units.end());
-}
-
-Event createScrollWheelEvent2(uint32_t, uint32_t, int32_t wheel1, int32_t wheel2, int32_t wheel3) {
-    Event event(x11::makeRecord(EventRecord::Kind::scroll));
-    event->wheels[0] = wheel1;
-    event->wheels[1] = wheel2;
-    event->wheels[2] = wheel3;
-    return event;
-}
-
-Event createSystemDefinedEvent(const SystemDefinedFields& fields) {
-    Event event(x11::makeRecord(EventRecord::Kind::system));
-    event->system = fields;
     return event;
 }
 

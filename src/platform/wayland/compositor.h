@@ -1,0 +1,102 @@
+#pragma once
+// What the Wayland implementation keeps while it is connected: the compositor connection, the
+// one virtual pointer and one virtual keyboard it offers, the keymap vantrel uploaded, and what
+// vantrel holds pressed. Internal to src/platform/wayland.
+
+#include "platform/xkb/keysyms.h"
+
+#include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+struct zwlr_virtual_pointer_manager_v1;
+struct zwlr_virtual_pointer_v1;
+struct zwp_virtual_keyboard_manager_v1;
+struct zwp_virtual_keyboard_v1;
+
+namespace vantrel::platform::wayland {
+
+using Clock = std::chrono::steady_clock;
+
+struct DisplayDisconnect {
+    void operator()(wl_display* display) const noexcept { wl_display_disconnect(display); }
+};
+struct KeymapUnref {
+    void operator()(xkb_keymap* keymap) const noexcept { xkb_keymap_unref(keymap); }
+};
+struct StateUnref {
+    void operator()(xkb_state* state) const noexcept { xkb_state_unref(state); }
+};
+
+// An output as the compositor announces it: its place in the layout and its size there.
+struct Output {
+    wl_output* output = nullptr;
+    uint32_t name = 0;
+    int32_t x = 0, y = 0;
+    int32_t width = 0, height = 0; // of the current mode, in pixels
+    int32_t scale = 1;
+};
+
+// Where a keysym is typed: a keycode of the uploaded keymap, and whether its level needs Shift.
+struct KeyPlace {
+    xkb_keycode_t keycode = 0;
+    bool shift = false;
+};
+
+// A key held down, and the modifier keys pressed before it, released after it.
+struct Stroke {
+    xkb_keycode_t keycode = 0;
+    std::vector<xkb_keycode_t> modifiers;
+};
+
+struct Compositor {
+    std::unique_ptr<wl_display, DisplayDisconnect> display;
+    wl_registry* registry = nullptr;
+    wl_seat* seat = nullptr;
+    zwlr_virtual_pointer_manager_v1* pointerManager = nullptr;
+    zwp_virtual_keyboard_manager_v1* keyboardManager = nullptr;
+    std::vector<Output> outputs;
+    zwlr_virtual_pointer_v1* pointer = nullptr;
+    zwp_virtual_keyboard_v1* keyboard = nullptr;
+
+    // The layout's keymap (xkbcommon's defaults, which follow the XKB_DEFAULT_* convention), and
+    // the keymap uploaded: the layout plus keys for characters it lacks.
+    std::unique_ptr<xkb_keymap, KeymapUnref> base;
+    std::string baseText;
+    std::unique_ptr<xkb_keymap, KeymapUnref> keymap;
+    std::unique_ptr<xkb_state, StateUnref> state; // what the compositor was told is down
+    std::unordered_map<xkb_keysym_t, KeyPlace> places;
+    std::vector<xkb_keycode_t> spare; // keycodes of the layout with no symbols
+    std::vector<xkb_keysym_t> added;  // the keysyms on spare keys, in the order of `spare`
+    xkb_keycode_t shiftKey = 0;
+
+    std::map<uint32_t, Stroke> held; // by the core's key code, typed text or media key
+    Point position;                  // where vantrel last put the pointer
+};
+
+// The one connection, when there is one.
+std::optional<Compositor>& compositor();
+
+// Why the last trust check said no, in a few words; empty when it said yes.
+std::string& refusalDetail();
+
+// Milliseconds for an event's time stamp.
+uint32_t now();
+
+// The keymap: read the layout (at connection), add the keysyms of text about to be typed, and
+// render key events on its keys.
+bool loadLayout(Compositor& c);
+void expectText(Compositor& c, std::span<const uint16_t> units);
+void postKey(Compositor& c, const EventRecord& event);
+void postSystem(Compositor& c, const EventRecord& event);
+void releaseKeys(Compositor& c);
+
+} // namespace vantrel::platform::wayland

@@ -1,0 +1,387 @@
+// The Wayland implementation of the event services: renders the core's events on a virtual
+// pointer and a virtual keyboard of the compositor that WAYLAND_DISPLAY names (wlroots'
+// virtual-pointer and the virtual-keyboard protocols). It connects on first need, answers the
+// trust check with whether the compositor offers both and is still there, and connects again
+// after it went away. One pointer and one keyboard serve the process's life: a seat gains its
+// capabilities with them, and clients bind their devices only then.
+//
+// Wayland has no global pointer query: the position read is where vantrel last put the pointer.
+
+#include "platform/event_services.h"
+#include "platform/wayland/compositor.h"
+#include "support/pace.h"
+#include "support/wait.h"
+#include "virtual-keyboard-unstable-v1-client-protocol.h"
+#include "virtual-pointer-unstable-v1-client-protocol.h"
+
+#include <linux/input-event-codes.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace vantrel::platform {
+
+namespace wayland {
+
+std::optional<Compositor>& compositor() {
+    static std::optional<Compositor> current;
+    return current;
+}
+
+std::string& refusalDetail() {
+    static std::string detail;
+    return detail;
+}
+
+uint32_t now() {
+    return static_cast<uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+            .count());
+}
+
+namespace {
+
+// How long new virtual devices are left before their first event: clients bind a keyboard and a
+// pointer only once the seat shows them, and miss what comes before.
+constexpr auto deviceSettle = std::chrono::milliseconds(100);
+
+Pace& pace() {
+    static Pace chain;
+    return chain;
+}
+
+void outputGeometry(void* data, wl_output*, int32_t x, int32_t y, int32_t, int32_t, int32_t,
+                    const char*, const char*, int32_t) {
+    auto* output = static_cast<Output*>(data);
+    output->x = x;
+    output->y = y;
+}
+void outputMode(void* data, wl_output*, uint32_t flags, int32_t width, int32_t height, int32_t) {
+    auto* output = static_cast<Output*>(data);
+    if (!(flags & WL_OUTPUT_MODE_CURRENT)) return;
+    output->width = width;
+    output->height = height;
+}
+void outputDone(void*, wl_output*) {}
+void outputScale(void* data, wl_output*, int32_t factor) {
+    static_cast<Output*>(data)->scale = factor > 0 ? factor : 1;
+}
+void outputText(void*, wl_output*, const char*) {}
+// Bound at version 2: name and description (version 4) never come, but the listener has them.
+const wl_output_listener outputListener = {outputGeometry, outputMode, outputDone,
+                                           outputScale,    outputText, outputText};
+
+void announce(void* data, wl_registry* registry, uint32_t name, const char* interface,
+              uint32_t version) {
+    auto* c = static_cast<Compositor*>(data);
+    if (std::strcmp(interface, wl_seat_interface.name) == 0 && !c->seat) {
+        c->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+    } else if (std::strcmp(interface, wl_output_interface.name) == 0) {
+        c->outputs.push_back(Output{});
+        c->outputs.back().name = name;
+    } else if (std::strcmp(interface, zwlr_virtual_pointer_manager_v1_interface.name) == 0) {
+        c->pointerManager = static_cast<zwlr_virtual_pointer_manager_v1*>(wl_registry_bind(
+            registry, name, &zwlr_virtual_pointer_manager_v1_interface, std::min(version, 2u)));
+    } else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0) {
+        c->keyboardManager = static_cast<zwp_virtual_keyboard_manager_v1*>(
+            wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
+    }
+}
+void withdraw(void* data, wl_registry*, uint32_t name) {
+    auto* c = static_cast<Compositor*>(data);
+    std::erase_if(c->outputs, [&](const Output& o) {
+        if (o.name != name) return false;
+        if (o.output) wl_output_destroy(o.output);
+        return true;
+    });
+}
+const wl_registry_listener registryListener = {announce, withdraw};
+
+bool broken(const Compositor& c) {
+    return wl_display_get_error(c.display.get()) != 0;
+}
+
+// Reads what the compositor sent, without waiting: output changes, and a closed connection.
+void readPending(Compositor& c) {
+    wl_display* display = c.display.get();
+    while (wl_display_prepare_read(display) != 0)
+        wl_display_dispatch_pending(display);
+    wl_display_flush(display);
+    pollfd in{wl_display_get_fd(display), POLLIN, 0};
+    if (::poll(&in, 1, 0) > 0) {
+        wl_display_read_events(display);
+    } else {
+        wl_display_cancel_read(display);
+    }
+    wl_display_dispatch_pending(display);
+}
+
+// The objects are proxies of the connection; destroying them sends nothing the compositor needs
+// once the connection is gone, and the disconnect frees the rest.
+void destroyProxies(Compositor& c) {
+    if (c.pointer) zwlr_virtual_pointer_v1_destroy(c.pointer);
+    if (c.keyboard) zwp_virtual_keyboard_v1_destroy(c.keyboard);
+    if (c.pointerManager) zwlr_virtual_pointer_manager_v1_destroy(c.pointerManager);
+    if (c.keyboardManager) zwp_virtual_keyboard_manager_v1_destroy(c.keyboardManager);
+    for (Output& output : c.outputs)
+        if (output.output) wl_output_destroy(output.output);
+    if (c.seat) wl_seat_destroy(c.seat);
+    if (c.registry) wl_registry_destroy(c.registry);
+    c.pointer = nullptr, c.keyboard = nullptr, c.pointerManager = nullptr;
+    c.keyboardManager = nullptr, c.seat = nullptr, c.registry = nullptr;
+    c.outputs.clear();
+}
+
+void drop() {
+    std::optional<Compositor>& current = compositor();
+    if (!current) return;
+    destroyProxies(*current);
+    current.reset();
+}
+
+Compositor* connected() {
+    std::optional<Compositor>& current = compositor();
+    if (current) return &*current;
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    if (!name || !*name) {
+        refusalDetail() = "WAYLAND_DISPLAY is not set";
+        return nullptr;
+    }
+    wl_display* display = wl_display_connect(nullptr);
+    if (!display) {
+        refusalDetail() = std::string("cannot connect to the compositor ") + name;
+        return nullptr;
+    }
+    Compositor& c = current.emplace();
+    c.display.reset(display);
+    c.registry = wl_display_get_registry(display);
+    wl_registry_add_listener(c.registry, &registryListener, &c);
+    wl_display_roundtrip(display);
+    for (Output& output : c.outputs) {
+        output.output = static_cast<wl_output*>(
+            wl_registry_bind(c.registry, output.name, &wl_output_interface, 2));
+        wl_output_add_listener(output.output, &outputListener, &output);
+    }
+    wl_display_roundtrip(display);
+    const char* missing = !c.seat              ? "the compositor offers no seat"
+                          : !c.pointerManager  ? "the compositor offers no virtual pointer"
+                          : !c.keyboardManager ? "the compositor offers no virtual keyboard"
+                          : broken(c)          ? "the connection to the compositor was lost"
+                                               : nullptr;
+    if (!missing) {
+        c.pointer =
+            zwlr_virtual_pointer_manager_v1_create_virtual_pointer(c.pointerManager, c.seat);
+        c.keyboard =
+            zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(c.keyboardManager, c.seat);
+        if (!loadLayout(c)) missing = "the keyboard layout cannot be compiled";
+    }
+    if (missing) {
+        refusalDetail() = missing;
+        drop();
+        return nullptr;
+    }
+    wl_display_roundtrip(display);
+    sleepUntil(Clock::now() + deviceSettle);
+    wl_display_roundtrip(display);
+    return &c;
+}
+
+// The output layout's extent: the box around every output, in its logical coordinates.
+struct Extent {
+    int32_t x = 0, y = 0, width = 0, height = 0;
+};
+Extent layout(const Compositor& c) {
+    bool any = false;
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+    for (const Output& o : c.outputs) {
+        if (o.width <= 0 || o.height <= 0) continue;
+        int32_t r = o.x + o.width / o.scale, b = o.y + o.height / o.scale;
+        if (!any) {
+            left = o.x, top = o.y, right = r, bottom = b, any = true;
+        } else {
+            left = std::min(left, o.x), top = std::min(top, o.y);
+            right = std::max(right, r), bottom = std::max(bottom, b);
+        }
+    }
+    return {left, top, right - left, bottom - top};
+}
+
+uint32_t along(double value, int32_t origin, int32_t extent) {
+    double offset = std::round(value) - origin;
+    if (!(offset > 0.0)) return 0;
+    if (offset > extent - 1) return static_cast<uint32_t>(extent > 0 ? extent - 1 : 0);
+    return static_cast<uint32_t>(offset);
+}
+
+void moveTo(Compositor& c, Point to) {
+    Extent e = layout(c);
+    if (e.width <= 0 || e.height <= 0) return;
+    uint32_t x = along(to.x, e.x, e.width), y = along(to.y, e.y, e.height);
+    zwlr_virtual_pointer_v1_motion_absolute(c.pointer, now(), x, y, static_cast<uint32_t>(e.width),
+                                            static_cast<uint32_t>(e.height));
+    zwlr_virtual_pointer_v1_frame(c.pointer);
+    c.position = {static_cast<double>(e.x + static_cast<int32_t>(x)),
+                  static_cast<double>(e.y + static_cast<int32_t>(y))};
+}
+
+void postMouse(Compositor& c, const EventRecord& event) {
+    uint32_t button = 0;
+    bool press = false;
+    switch (event.type) {
+    case leftMouseDown:
+        button = BTN_LEFT, press = true;
+        break;
+    case leftMouseUp:
+        button = BTN_LEFT;
+        break;
+    case rightMouseDown:
+        button = BTN_RIGHT, press = true;
+        break;
+    case rightMouseUp:
+        button = BTN_RIGHT;
+        break;
+    case otherMouseDown:
+        button = BTN_MIDDLE, press = true;
+        break;
+    case otherMouseUp:
+        button = BTN_MIDDLE;
+        break;
+    default:
+        break; // moved and dragged events are motions
+    }
+    if (!button || event.location.x != c.position.x || event.location.y != c.position.y)
+        moveTo(c, event.location);
+    if (!button) return;
+    zwlr_virtual_pointer_v1_button(c.pointer, now(), button,
+                                   press ? WL_POINTER_BUTTON_STATE_PRESSED
+                                         : WL_POINTER_BUTTON_STATE_RELEASED);
+    zwlr_virtual_pointer_v1_frame(c.pointer);
+}
+
+// One wheel step per line; positive core amounts are up and left, the protocol's are down and
+// right. 15 is the scroll distance a wheel step is given by libinput.
+void wheel(Compositor& c, int32_t lines, uint32_t axis) {
+    int64_t count = lines > 0 ? lines : -static_cast<int64_t>(lines);
+    int32_t step = lines > 0 ? -1 : 1;
+    for (int64_t i = 0; i < count; ++i) {
+        zwlr_virtual_pointer_v1_axis_source(c.pointer, WL_POINTER_AXIS_SOURCE_WHEEL);
+        zwlr_virtual_pointer_v1_axis_discrete(c.pointer, now(), axis, wl_fixed_from_int(15 * step),
+                                              step);
+        zwlr_virtual_pointer_v1_frame(c.pointer);
+    }
+}
+
+} // namespace
+
+} // namespace wayland
+
+using wayland::Compositor;
+
+void openEventServices() {}
+
+void closeEventServices() {
+    std::optional<Compositor>& current = wayland::compositor();
+    if (!current) return;
+    if (!wayland::broken(*current)) {
+        wayland::releaseKeys(*current);
+        wl_display_roundtrip(current->display.get());
+    }
+    wayland::drop();
+}
+
+Event createEvent() {
+    Compositor* c = wayland::connected();
+    if (!c || wayland::broken(*c)) return nullptr;
+    Event event(new EventRecord);
+    event->location = c->position;
+    return event;
+}
+
+void postEvent(EventRecord& event) {
+    std::optional<Compositor>& current = wayland::compositor();
+    if (!current || wayland::broken(*current)) return;
+    Compositor& c = *current;
+    switch (event.kind) {
+    case EventRecord::Kind::position:
+        return;
+    case EventRecord::Kind::mouse:
+        wayland::postMouse(c, event);
+        break;
+    case EventRecord::Kind::scroll:
+        wayland::wheel(c, event.wheels[0], WL_POINTER_AXIS_VERTICAL_SCROLL);
+        wayland::wheel(c, event.wheels[1], WL_POINTER_AXIS_HORIZONTAL_SCROLL);
+        break;
+    case EventRecord::Kind::key:
+        wayland::postKey(c, event);
+        break;
+    case EventRecord::Kind::system:
+        wayland::postSystem(c, event);
+        break;
+    }
+    // Requests are sent together when the core pauses or answers.
+}
+
+bool isProcessTrusted() {
+    std::optional<Compositor>& current = wayland::compositor();
+    if (current) {
+        wayland::readPending(*current);
+        if (wayland::broken(*current)) {
+            // The compositor went away: drop the connection; the next check connects afresh.
+            wayland::drop();
+            wayland::refusalDetail() = "the connection to the compositor was lost";
+            return false;
+        }
+    }
+    if (!wayland::connected()) return false;
+    wayland::refusalDetail().clear();
+    return true;
+}
+
+std::string_view untrustedDetail() {
+    return wayland::refusalDetail();
+}
+
+// Each pause of a request ends at its deadline (support/pace.h).
+void pause(uint32_t microseconds) {
+    wayland::Clock::time_point deadline = nextDeadline(wayland::pace(), wayland::Clock::now(),
+                                                       std::chrono::microseconds(microseconds));
+    std::optional<Compositor>& current = wayland::compositor();
+    if (current && !wayland::broken(*current)) wl_display_flush(current->display.get());
+    sleepUntil(deadline);
+}
+
+void willType(std::span<const uint16_t> units) {
+    std::optional<Compositor>& current = wayland::compositor();
+    if (!current || wayland::broken(*current)) return;
+    wayland::expectText(*current, units);
+    restartPace(wayland::pace());
+}
+
+// Each line is a wheel step sent to the compositor; beyond this a scroll would hold the process
+// for minutes.
+int64_t largestScrollAmount() {
+    return 10000;
+}
+
+Size mainDisplaySize() {
+    Compositor* c = wayland::connected();
+    if (!c || wayland::broken(*c)) return {};
+    wayland::Extent e = wayland::layout(*c);
+    return {static_cast<double>(e.width), static_cast<double>(e.height)};
+}
+
+std::string_view platformName() {
+    return "wayland";
+}
+
+// A reply ends its request: what it posted is sent before the reply goes out, and the next
+// request's pauses start afresh.
+void replyWritten(std::string_view) {
+    restartPace(wayland::pace());
+    std::optional<Compositor>& current = wayland::compositor();
+    if (current && !wayland::broken(*current)) wl_display_flush(current->display.get());
+}
+
+} // namespace vantrel::platform

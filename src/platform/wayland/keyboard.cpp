@@ -1,0 +1,296 @@
+// Keyboard rendering for Wayland: the virtual keyboard carries a keymap vantrel uploads, so
+// typing changes no keymap another client shares. The keymap is the layout's (xkbcommon's
+// defaults) plus, on keycodes the layout leaves without symbols, the keysyms of characters it
+// lacks. A text's missing characters are added all at once before its first key, so a text
+// costs at most one upload, however many characters it adds.
+//
+// A client decodes each key with the keymap it last received, and the compositor sends it the
+// new keymap before any key pressed after the upload: a round trip proves the compositor has
+// taken the keymap and passed it on, and a short rest lets the focused client read it.
+
+#include "platform/wayland/compositor.h"
+#include "support/wait.h"
+#include "virtual-keyboard-unstable-v1-client-protocol.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace vantrel::platform::wayland {
+
+namespace {
+
+using xkb::exactly;
+using xkb::Wanted;
+
+// How long a client is given to take a new keymap before a key is pressed on it.
+constexpr auto settleDelay = std::chrono::milliseconds(20);
+
+// Held keys are tracked by the core's key code; typed text and media keys by their own ranges.
+constexpr uint32_t typedTextKey = 0x10000;
+constexpr uint32_t mediaKeyBase = 0x20000;
+
+xkb_context* context() {
+    static std::unique_ptr<xkb_context, void (*)(xkb_context*)> shared(
+        xkb_context_new(XKB_CONTEXT_NO_FLAGS), xkb_context_unref);
+    return shared.get();
+}
+
+// Sends the keymap through a sealed memory file, as the protocol takes it.
+bool upload(Compositor& c, const std::string& text) {
+    int fd = memfd_create("vantrel-keymap", MFD_CLOEXEC);
+    if (fd < 0) return false;
+    const char* data = text.c_str();
+    size_t left = text.size() + 1, size = left; // with its terminating NUL, as clients expect
+    while (left > 0) {
+        ssize_t written = ::write(fd, data, left);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return false;
+        }
+        data += written;
+        left -= static_cast<size_t>(written);
+    }
+    zwp_virtual_keyboard_v1_keymap(c.keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
+                                   static_cast<uint32_t>(size));
+    ::close(fd); // the request holds a duplicate until it is sent
+    return true;
+}
+
+void sendModifiers(Compositor& c) {
+    xkb_state* s = c.state.get();
+    zwp_virtual_keyboard_v1_modifiers(c.keyboard,
+                                      xkb_state_serialize_mods(s, XKB_STATE_MODS_DEPRESSED),
+                                      xkb_state_serialize_mods(s, XKB_STATE_MODS_LATCHED),
+                                      xkb_state_serialize_mods(s, XKB_STATE_MODS_LOCKED),
+                                      xkb_state_serialize_layout(s, XKB_STATE_LAYOUT_EFFECTIVE));
+}
+
+void sendKey(Compositor& c, xkb_keycode_t keycode, bool down) {
+    // The protocol carries evdev codes: xkb keycodes less 8.
+    zwp_virtual_keyboard_v1_key(c.keyboard, now(), keycode - 8,
+                                down ? WL_KEYBOARD_KEY_STATE_PRESSED
+                                     : WL_KEYBOARD_KEY_STATE_RELEASED);
+    xkb_state_update_key(c.state.get(), keycode, down ? XKB_KEY_DOWN : XKB_KEY_UP);
+    sendModifiers(c);
+}
+
+// Takes `text` as the keymap: compiles it as clients will, uploads it, and works out where each
+// keysym is typed. The keys held stay held in the new state.
+bool useKeymap(Compositor& c, const std::string& text) {
+    std::unique_ptr<xkb_keymap, KeymapUnref> keymap(xkb_keymap_new_from_string(
+        context(), text.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS));
+    if (!keymap || !upload(c, text)) return false;
+    c.keymap = std::move(keymap);
+    c.state.reset(xkb_state_new(c.keymap.get()));
+    for (const auto& [slot, stroke] : c.held) {
+        for (xkb_keycode_t modifier : stroke.modifiers)
+            xkb_state_update_key(c.state.get(), modifier, XKB_KEY_DOWN);
+        xkb_state_update_key(c.state.get(), stroke.keycode, XKB_KEY_DOWN);
+    }
+    sendModifiers(c);
+    c.places.clear();
+    xkb_keymap* k = c.keymap.get();
+    for (xkb_keycode_t code = xkb_keymap_min_keycode(k); code <= xkb_keymap_max_keycode(k);
+         ++code) {
+        if (code < 9 || xkb_keymap_num_layouts_for_key(k, code) == 0) continue;
+        for (xkb_level_index_t level = 0; level < 2; ++level) {
+            const xkb_keysym_t* syms = nullptr;
+            if (xkb_keymap_key_get_syms_by_level(k, code, 0, level, &syms) != 1) continue;
+            auto [at, inserted] = c.places.try_emplace(syms[0], KeyPlace{code, level == 1});
+            if (!inserted && at->second.shift && level == 0) at->second = KeyPlace{code, false};
+        }
+    }
+    auto shift = c.places.find(XKB_KEY_Shift_L);
+    c.shiftKey = shift == c.places.end() ? 0 : shift->second.keycode;
+    return true;
+}
+
+// The layout's keymap text with `added` on the spare keycodes, one keysym on both levels (a held
+// Shift does not change it).
+std::string keymapText(const Compositor& c) {
+    std::string names, keys;
+    char name[16], sym[64];
+    for (size_t i = 0; i < c.added.size(); ++i) {
+        xkb_keycode_t code = c.spare[i];
+        const char* existing = xkb_keymap_key_get_name(c.base.get(), code);
+        std::string keyName = existing ? existing : "";
+        if (!existing) {
+            std::snprintf(name, sizeof name, "V%u", code);
+            keyName = name;
+            names += "\t<" + keyName + "> = " + std::to_string(code) + ";\n";
+        }
+        if (xkb_keysym_get_name(c.added[i], sym, sizeof sym) < 0) continue;
+        keys += "\tkey <" + keyName + "> { [ " + sym + ", " + sym + " ] };\n";
+    }
+    std::string text = c.baseText;
+    size_t symbols = text.find("xkb_symbols");
+    size_t symbolsEnd = symbols == std::string::npos ? symbols : text.find("\n};", symbols);
+    if (symbolsEnd != std::string::npos) text.insert(symbolsEnd + 1, keys);
+    size_t keycodes = text.find("xkb_keycodes");
+    size_t keycodesEnd = keycodes == std::string::npos ? keycodes : text.find("\n};", keycodes);
+    if (keycodesEnd != std::string::npos) text.insert(keycodesEnd + 1, names);
+    return text;
+}
+
+// Adds the keysyms the keymap lacks, as many as there are spare keys; those added before and
+// not needed now fill the rest. A round trip and a rest follow, so the focused client has the
+// keymap before the next key.
+void addKeysyms(Compositor& c, const std::vector<xkb_keysym_t>& wanted) {
+    std::vector<xkb_keysym_t> next;
+    for (xkb_keysym_t sym : wanted)
+        if (next.size() < c.spare.size() && std::find(next.begin(), next.end(), sym) == next.end())
+            next.push_back(sym);
+    if (next.empty()) return;
+    for (xkb_keysym_t sym : c.added)
+        if (next.size() < c.spare.size() && std::find(next.begin(), next.end(), sym) == next.end())
+            next.push_back(sym);
+    c.added = std::move(next);
+    if (!useKeymap(c, keymapText(c))) return;
+    wl_display_roundtrip(c.display.get());
+    sleepUntil(Clock::now() + settleDelay);
+}
+
+bool present(const Compositor& c, const Wanted& wanted) {
+    return c.places.count(wanted.keysym) || c.places.count(wanted.alternative);
+}
+
+std::optional<Stroke> strokeFor(const Compositor& c, const Wanted& wanted) {
+    auto found = c.places.find(wanted.keysym);
+    if (found == c.places.end() && wanted.alternative != XKB_KEY_NoSymbol)
+        found = c.places.find(wanted.alternative);
+    if (found == c.places.end()) return std::nullopt;
+    Stroke stroke{found->second.keycode, {}};
+    if (found->second.shift && c.shiftKey) stroke.modifiers.push_back(c.shiftKey);
+    return stroke;
+}
+
+bool isDown(const Compositor& c, xkb_keycode_t keycode) {
+    for (const auto& [slot, stroke] : c.held)
+        if (stroke.keycode == keycode || std::find(stroke.modifiers.begin(), stroke.modifiers.end(),
+                                                   keycode) != stroke.modifiers.end())
+            return true;
+    return false;
+}
+
+void press(Compositor& c, const Stroke& stroke) {
+    for (xkb_keycode_t modifier : stroke.modifiers)
+        sendKey(c, modifier, true);
+    sendKey(c, stroke.keycode, true);
+}
+
+void release(Compositor& c, const Stroke& stroke) {
+    sendKey(c, stroke.keycode, false);
+    for (auto modifier = stroke.modifiers.rbegin(); modifier != stroke.modifiers.rend(); ++modifier)
+        sendKey(c, *modifier, false);
+}
+
+void releaseHeld(Compositor& c, uint32_t slot) {
+    auto found = c.held.find(slot);
+    if (found == c.held.end()) return;
+    Stroke stroke = std::move(found->second);
+    c.held.erase(found);
+    release(c, stroke);
+}
+
+void hold(Compositor& c, uint32_t slot, Stroke stroke) {
+    // A modifier held already (on its own, or by another key) is down: pressing it again would
+    // release it with this key.
+    std::erase_if(stroke.modifiers, [&](xkb_keycode_t code) { return isDown(c, code); });
+    press(c, stroke);
+    c.held[slot] = std::move(stroke);
+}
+
+} // namespace
+
+bool loadLayout(Compositor& c) {
+    c.base.reset(xkb_keymap_new_from_names(context(), nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS));
+    if (!c.base) return false;
+    std::unique_ptr<char, void (*)(void*)> text(
+        xkb_keymap_get_as_string(c.base.get(), XKB_KEYMAP_FORMAT_TEXT_V1), std::free);
+    if (!text) return false;
+    c.baseText = text.get();
+    // Spare keys: those without symbols, the ones X clients (through XWayland) can see first.
+    xkb_keymap* k = c.base.get();
+    c.spare.clear();
+    for (int pass = 0; pass < 2; ++pass)
+        for (xkb_keycode_t code = 9; code <= xkb_keymap_max_keycode(k); ++code)
+            if ((code <= 255) == (pass == 0) && xkb_keymap_num_layouts_for_key(k, code) == 0)
+                c.spare.push_back(code);
+    c.added.clear();
+    return useKeymap(c, c.baseText);
+}
+
+void expectText(Compositor& c, std::span<const uint16_t> units) {
+    std::vector<xkb_keysym_t> absent;
+    for (const Wanted& wanted : xkb::keysymsOf(units))
+        if (!present(c, wanted)) absent.push_back(wanted.bindAs);
+    addKeysyms(c, absent);
+}
+
+void postKey(Compositor& c, const EventRecord& event) {
+    if (event.text) {
+        // The key down types the characters and holds the last one; the key up releases it.
+        if (!event.keyDown) return releaseHeld(c, typedTextKey);
+        releaseHeld(c, typedTextKey);
+        std::vector<Wanted> syms = xkb::keysymsOf(*event.text);
+        for (size_t i = 0; i < syms.size(); ++i) {
+            // More characters than spare keys: the keymap takes the next ones when they come.
+            if (!present(c, syms[i])) addKeysyms(c, {syms[i].bindAs});
+            std::optional<Stroke> stroke = strokeFor(c, syms[i]);
+            if (!stroke) continue;
+            if (i + 1 < syms.size()) {
+                std::erase_if(stroke->modifiers,
+                              [&](xkb_keycode_t code) { return isDown(c, code); });
+                press(c, *stroke);
+                release(c, *stroke);
+            } else {
+                hold(c, typedTextKey, std::move(*stroke));
+            }
+        }
+        return;
+    }
+    uint32_t slot = event.keyCode;
+    if (!event.keyDown) return releaseHeld(c, slot);
+    releaseHeld(c, slot);
+    std::optional<Stroke> stroke = strokeFor(c, exactly(xkb::keysymForKeyCode(event.keyCode)));
+    if (!stroke) return;
+    // The modifier keys of the event's flags are pressed around the key.
+    std::vector<xkb_keycode_t> modifiers;
+    for (const auto& [flag, keysym] : xkb::modifierKeys) {
+        if (!(event.flags & flag)) continue;
+        std::optional<Stroke> modifier = strokeFor(c, exactly(keysym));
+        if (modifier && modifier->keycode != stroke->keycode &&
+            std::find(modifiers.begin(), modifiers.end(), modifier->keycode) == modifiers.end())
+            modifiers.push_back(modifier->keycode);
+    }
+    for (xkb_keycode_t code : stroke->modifiers)
+        if (std::find(modifiers.begin(), modifiers.end(), code) == modifiers.end())
+            modifiers.push_back(code);
+    stroke->modifiers = std::move(modifiers);
+    hold(c, slot, std::move(*stroke));
+}
+
+void postSystem(Compositor& c, const EventRecord& event) {
+    auto word = static_cast<uint32_t>(event.system.data1);
+    uint32_t keyType = (word >> 16) & 0xFFFF, state = (word >> 8) & 0xFF;
+    xkb_keysym_t keysym = xkb::mediaKeysym(keyType);
+    if (keysym == XKB_KEY_NoSymbol) return;
+    uint32_t slot = mediaKeyBase + keyType;
+    if (state == 0x0B) return releaseHeld(c, slot);
+    if (state != 0x0A) return;
+    releaseHeld(c, slot);
+    if (!present(c, exactly(keysym))) addKeysyms(c, {keysym});
+    std::optional<Stroke> stroke = strokeFor(c, exactly(keysym));
+    if (stroke) hold(c, slot, std::move(*stroke));
+}
+
+void releaseKeys(Compositor& c) {
+    while (!c.held.empty())
+        releaseHeld(c, c.held.rbegin()->first);
+}
+
+} // namespace vantrel::platform::wayland
