@@ -171,7 +171,11 @@ XServer::XServer(std::optional<int> display) {
     display_ = std::stoi(number);
 }
 
-Vantrel::Vantrel(const std::string& display, const std::string& errorFile) {
+Vantrel::Vantrel(const std::string& display, const std::string& errorFile)
+    : Vantrel(VANTREL_EXECUTABLE, {"DISPLAY=" + display}, errorFile) {}
+
+Vantrel::Vantrel(const std::string& executable, const std::vector<std::string>& environment,
+                 const std::string& errorFile) {
     int toChild[2], fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
@@ -183,7 +187,7 @@ Vantrel::Vantrel(const std::string& display, const std::string& errorFile) {
         dup2(err, 2);
         close(toChild[1]);
         close(fromChild[0]);
-        execute({VANTREL_EXECUTABLE}, {"DISPLAY=" + display});
+        execute({executable}, environment);
     }
     close(toChild[0]);
     close(fromChild[1]);

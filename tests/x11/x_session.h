@@ -67,6 +67,9 @@ class XServer {
 class Vantrel {
   public:
     Vantrel(const std::string& display, const std::string& errorFile);
+    // Another build of vantrel, with its own environment entries ("NAME=value").
+    Vantrel(const std::string& executable, const std::vector<std::string>& environment,
+            const std::string& errorFile);
     ~Vantrel();
     json request(const json& request);
     // A request without waiting for its reply, and the next reply.

@@ -1,0 +1,332 @@
+// End to end on a real Wayland compositor: headless sway, started by each test as an unprivileged
+// user (sway refuses to run as root), with foot running a raw-mode `cat` as the text client and
+// wev as the observer of pointer and key events. Everything started here is stopped by
+// destructors, also when a test fails.
+
+#include "x11/x_session.h"
+
+#include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+namespace vantrel::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The account the compositor and its clients run as: nobody when the tests run as root.
+struct Account {
+    bool switchUser = geteuid() == 0;
+    uid_t uid = geteuid();
+    gid_t gid = getegid();
+    Account() {
+        if (!switchUser) return;
+        if (passwd* nobody = getpwnam("nobody")) uid = nobody->pw_uid, gid = nobody->pw_gid;
+    }
+    // The command as that account, with a clean environment of its own.
+    std::vector<std::string> command(const std::vector<std::string>& environment,
+                                     const std::vector<std::string>& argv) const {
+        std::vector<std::string> full;
+        if (switchUser)
+            full = {"setpriv", "--reuid=" + std::to_string(uid), "--regid=" + std::to_string(gid),
+                    "--clear-groups"};
+        full.push_back("env");
+        full.push_back("-i");
+        full.insert(full.end(), environment.begin(), environment.end());
+        full.insert(full.end(), argv.begin(), argv.end());
+        return full;
+    }
+    void own(const std::string& path) const {
+        if (switchUser && chown(path.c_str(), uid, gid) != 0) throw std::runtime_error("chown");
+    }
+};
+
+// Headless sway with one 1280 × 800 output and no input devices of its own.
+class Sway {
+  public:
+    explicit Sway(const std::string& dir) : dir_(dir), runtime_(dir + "/run") {
+        mkdir(runtime_.c_str(), 0700);
+        account_.own(runtime_);
+        // The clients, as the compositor's account, write their files here.
+        chmod(dir.c_str(), 0777);
+        std::ofstream(dir + "/config") << "output HEADLESS-1 resolution 1280x800\n"
+                                       << "default_border none\n";
+        start();
+    }
+    void start() {
+        process_ = Process(
+            account_.command(environment({"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1",
+                                          "WLR_RENDERER=pixman"}),
+                             {"sway", "-c", dir_ + "/config"}),
+            {}, dir_ + "/sway.log");
+        if (!eventually([&] {
+                struct stat info {};
+                return stat((runtime_ + "/wayland-1").c_str(), &info) == 0;
+            }))
+            throw std::runtime_error("sway did not start: " + readAll(dir_ + "/sway.log"));
+    }
+    void stop() {
+        process_.stop();
+        unlink((runtime_ + "/wayland-1").c_str());
+        unlink((runtime_ + "/wayland-1.lock").c_str());
+    }
+    // What a client of this compositor needs in its environment.
+    std::vector<std::string> environment(std::vector<std::string> extra = {}) const {
+        extra.insert(extra.end(), {"XDG_RUNTIME_DIR=" + runtime_, "WAYLAND_DISPLAY=wayland-1",
+                                   "HOME=" + dir_, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"});
+        return extra;
+    }
+    // A client as the compositor's account; its output goes to `output`.
+    Process client(const std::vector<std::string>& argv, const std::string& output) const {
+        std::string file = dir_ + "/" + output;
+        std::ofstream(file).flush();
+        account_.own(file);
+        return Process(account_.command(environment(), argv), {}, file);
+    }
+    // vantrel for this compositor, with extra environment entries.
+    std::vector<std::string> vantrelEnvironment(std::vector<std::string> extra = {}) const {
+        extra.insert(extra.end(),
+                     {"XDG_RUNTIME_DIR=" + runtime_, "WAYLAND_DISPLAY=wayland-1", "DISPLAY="});
+        return extra;
+    }
+    const Account& account() const { return account_; }
+
+  private:
+    Account account_;
+    std::string dir_, runtime_;
+    Process process_;
+};
+
+class WaylandTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* tool : {"sway", "foot", "wev"})
+            if (capture({"sh", "-c", std::string("command -v ") + tool}, {}).empty())
+                GTEST_SKIP() << tool << " is not installed";
+        sway_.emplace(dir_.path);
+    }
+    void TearDown() override {
+        vantrel_.reset();
+        if (sway_) {
+            EXPECT_EQ(readAll(dir_.path + "/vantrel.err"), "");
+        }
+    }
+    Vantrel& vantrel(std::vector<std::string> extra = {}) {
+        vantrel_.emplace(VANTREL_WAYLAND_EXECUTABLE, sway_->vantrelEnvironment(std::move(extra)),
+                         dir_.path + "/vantrel.err");
+        return *vantrel_;
+    }
+    // foot running `cat` in raw mode into a file: what arrives is what the terminal decoded.
+    Process foot() {
+        std::string ready = dir_.path + "/ready", typed = dir_.path + "/typed.txt";
+        std::ofstream(typed).flush();
+        sway_->account().own(typed);
+        Process terminal = sway_->client(
+            {"foot", "sh", "-c", "stty raw -echo; : > '" + ready + "'; exec cat > '" + typed + "'"},
+            "foot.log");
+        struct stat info {};
+        EXPECT_TRUE(eventually([&] { return stat(ready.c_str(), &info) == 0; }));
+        return terminal;
+    }
+    std::string typed(size_t bytes) {
+        std::string text;
+        eventually([&] { return (text = readAll(dir_.path + "/typed.txt")).size() >= bytes; });
+        return text;
+    }
+    Process wev() {
+        Process observer = sway_->client({"stdbuf", "-oL", "wev"}, "wev.out");
+        EXPECT_TRUE(eventually([&] { return events().find("xdg_toplevel") != std::string::npos; }));
+        return observer;
+    }
+    std::string events() { return readAll(dir_.path + "/wev.out"); }
+    // Waits until the observer shows `count` lines matching `pattern`.
+    bool sees(const std::string& pattern, size_t count = 1) {
+        std::regex re(pattern);
+        return eventually([&] {
+            std::string all = events();
+            return static_cast<size_t>(std::distance(
+                       std::sregex_iterator(all.begin(), all.end(), re), std::sregex_iterator())) >=
+                   count;
+        });
+    }
+
+    TempDir dir_;
+    std::optional<Sway> sway_;
+    std::optional<Vantrel> vantrel_;
+};
+
+json ok() {
+    return {{"ok", true}};
+}
+
+json answer(Vantrel& v, json request) {
+    json reply = v.request(request);
+    reply.erase("id");
+    return reply;
+}
+
+TEST_F(WaylandTest, TextOfEveryKindArrivesByteExactInAterminal) {
+    Process terminal = foot();
+    Vantrel& v = vantrel();
+    // Accented Latin, Greek, Cyrillic, CJK, emoji with ZWJ and skin tones, flags, combining
+    // marks, characters with legacy keysyms, and line ends.
+    std::string text = "héllo wörld ÀÉÎÕÜ ñ ß\tαβγδεζηθ Привет 中文字 한국어 😀 👩‍💻 👍🏽 "
+                       "🇩🇪🇯🇵 "
+                       "e\u0301 n\u0303 ∼≃─┌‰‥▯∘≡⊥⇔‾⌈│ !\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~\n";
+    std::string expected = text;
+    expected.back() = '\r'; // a line feed is the Return key, which the terminal sends as CR
+    EXPECT_EQ(answer(v, {{"id", 1}, {"action", "type"}, {"text", text}}), ok());
+    EXPECT_EQ(typed(expected.size()), expected);
+}
+
+TEST_F(WaylandTest, MoreDistinctCharactersThanSpareKeysArriveExactly) {
+    Process terminal = foot();
+    Vantrel& v = vantrel();
+    // 400 distinct ideographs: more than the keys the layout leaves free, so the keymap is
+    // uploaded again during the text.
+    std::string text;
+    for (char32_t c = 0x4E00; c < 0x4E00 + 400; ++c) {
+        text += static_cast<char>(0xE0 | (c >> 12));
+        text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    EXPECT_EQ(answer(v, {{"id", 1}, {"action", "type"}, {"text", text}}), ok());
+    EXPECT_EQ(typed(text.size()), text);
+}
+
+TEST_F(WaylandTest, AGermanLayoutTypesTextAndNamedKeysExactly) {
+    Process terminal = foot();
+    Vantrel& v = vantrel({"XKB_DEFAULT_LAYOUT=de"});
+    // On a German keyboard y and z trade places, and ö, ä, ü, ß have keys of their own.
+    std::string text = "zyZY öäüß ÖÄÜ @€ {[]}\\ ~|";
+    EXPECT_EQ(answer(v, {{"id", 1}, {"action", "type"}, {"text", text}}), ok());
+    EXPECT_EQ(answer(v, {{"id", 2}, {"action", "key"}, {"text", "z"}}), ok());
+    EXPECT_EQ(answer(v, {{"id", 3}, {"action", "key"}, {"text", "shift+y"}}), ok());
+    EXPECT_EQ(typed(text.size() + 2), text + "zY");
+}
+
+TEST_F(WaylandTest, PointerMotionButtonsAndWheelArriveAtAClient) {
+    Process observer = wev();
+    Vantrel& v = vantrel();
+    EXPECT_EQ(answer(v, {{"id", 1}, {"action", "screen_size"}}),
+              (json{{"ok", true}, {"width", 1280}, {"height", 800}}));
+    EXPECT_EQ(answer(v, {{"id", 2}, {"action", "mouse_move"}, {"x", 300}, {"y", 300}}), ok());
+    EXPECT_EQ(answer(v, {{"id", 3}, {"action", "cursor_position"}}),
+              (json{{"ok", true}, {"x", 300}, {"y", 300}}));
+    ASSERT_TRUE(sees(R"(motion: time: \d+; x, y: )"));
+    // The window sits where sway put it: compare two positions rather than one.
+    auto last = [&] {
+        std::string all = events();
+        std::regex re(R"(motion: time: \d+; x, y: ([-\d.]+), ([-\d.]+))");
+        std::pair<double, double> at{-1, -1};
+        for (auto m = std::sregex_iterator(all.begin(), all.end(), re); m != std::sregex_iterator();
+             ++m)
+            at = {std::stod((*m)[1]), std::stod((*m)[2])};
+        return at;
+    };
+    auto first = last();
+    EXPECT_EQ(answer(v, {{"id", 4}, {"action", "mouse_move"}, {"x", 450}, {"y", 380}}), ok());
+    EXPECT_TRUE(eventually([&] {
+        auto now = last();
+        return now.first - first.first == 150 && now.second - first.second == 80;
+    })) << events();
+    EXPECT_EQ(answer(v, {{"id", 5}, {"action", "double_click"}, {"x", 450}, {"y", 380}}), ok());
+    EXPECT_TRUE(sees(R"(button: 272 \(left\), state: 1 \(pressed\))", 2));
+    EXPECT_TRUE(sees(R"(button: 272 \(left\), state: 0 \(released\))", 2));
+    EXPECT_EQ(answer(v, {{"id", 6}, {"action", "right_click"}, {"x", 450}, {"y", 380}}), ok());
+    EXPECT_TRUE(sees(R"(button: 273 \(right\), state: 0 \(released\))"));
+    EXPECT_EQ(answer(v, {{"id", 7},
+                         {"action", "scroll"},
+                         {"x", 450},
+                         {"y", 380},
+                         {"direction", "down"},
+                         {"amount", 3}}),
+              ok());
+    EXPECT_TRUE(sees(R"(axis: 0 \(vertical\), value: 15\.0)", 3));
+    EXPECT_EQ(answer(v, {{"id", 8},
+                         {"action", "scroll"},
+                         {"x", 450},
+                         {"y", 380},
+                         {"direction", "up"},
+                         {"amount", 2}}),
+              ok());
+    EXPECT_TRUE(sees(R"(axis: 0 \(vertical\), value: -15\.0)", 2));
+}
+
+// Every key pressed was released, and the last modifiers the client heard hold nothing down.
+void expectNothingHeld(const std::string& all) {
+    std::regex key(R"(key: serial: \d+; time: \d+; key: (\d+); state: (\d))");
+    std::map<int, int> balance;
+    for (auto m = std::sregex_iterator(all.begin(), all.end(), key); m != std::sregex_iterator();
+         ++m)
+        balance[std::stoi((*m)[1])] += (*m)[2] == "1" ? 1 : -1;
+    for (const auto& [code, down] : balance)
+        EXPECT_EQ(down, 0) << "key " << code;
+    size_t last = all.rfind("depressed: ");
+    ASSERT_NE(last, std::string::npos);
+    EXPECT_EQ(all.substr(last, 19), "depressed: 00000000");
+}
+
+TEST_F(WaylandTest, CombinationsAndHoldsLeaveNothingHeld) {
+    Process observer = wev();
+    Vantrel& v = vantrel();
+    EXPECT_EQ(answer(v, {{"id", 1}, {"action", "mouse_move"}, {"x", 400}, {"y", 300}}), ok());
+    EXPECT_EQ(answer(v, {{"id", 2}, {"action", "key"}, {"text", "ctrl+shift+a"}}), ok());
+    EXPECT_TRUE(sees(R"(depressed: 00000005: Shift Control)"));
+    EXPECT_EQ(answer(v, {{"id", 3}, {"action", "hold_key"}, {"text", "alt+f4"}, {"holdMs", 50}}),
+              ok());
+    EXPECT_EQ(answer(v, {{"id", 4}, {"action", "key_down"}, {"text", "shift"}}), ok());
+    EXPECT_EQ(answer(v, {{"id", 5}, {"action", "type"}, {"text", "aB"}}), ok());
+    EXPECT_EQ(answer(v, {{"id", 6}, {"action", "key_up"}, {"text", "shift"}}), ok());
+    EXPECT_EQ(answer(v, {{"id", 7}, {"action", "key_down"}, {"text", "ctrl"}}), ok());
+    EXPECT_TRUE(sees(R"(sym: Control_L)", 2));
+    EXPECT_EQ(answer(v, {{"id", 8}, {"action", "release_all"}}), ok());
+    EXPECT_TRUE(sees(R"(sym: B )"));
+    EXPECT_EQ(v.finish(), 0);
+    std::this_thread::sleep_for(200ms);
+    expectNothingHeld(events());
+}
+
+TEST_F(WaylandTest, ASignalDuringAHoldReleasesTheKey) {
+    Process observer = wev();
+    Vantrel& v = vantrel();
+    EXPECT_EQ(answer(v, {{"id", 1}, {"action", "mouse_move"}, {"x", 400}, {"y", 300}}), ok());
+    v.send({{"id", 2}, {"action", "hold_key"}, {"text", "shift+x"}, {"holdMs", 10000}});
+    ASSERT_TRUE(sees(R"(sym: X )"));
+    EXPECT_EQ(v.stopWith(SIGTERM), SIGTERM);
+    EXPECT_TRUE(sees(R"(key: \d+; state: 0)", 2));
+    std::this_thread::sleep_for(200ms);
+    expectNothingHeld(events());
+}
+
+TEST_F(WaylandTest, ACompositorThatGoesAwayAndComesBack) {
+    Vantrel& v = vantrel();
+    EXPECT_EQ(answer(v, {{"id", 1}, {"action", "probe"}}), (json{{"ok", true}, {"trusted", true}}));
+    sway_->stop();
+    json refused = answer(v, {{"id", 2}, {"action", "key"}, {"text", "a"}});
+    EXPECT_EQ(refused["ok"], false);
+    EXPECT_TRUE(refused.contains("detail")) << refused;
+    sway_->start();
+    Process terminal = foot();
+    EXPECT_EQ(answer(v, {{"id", 3}, {"action", "probe"}}), (json{{"ok", true}, {"trusted", true}}));
+    EXPECT_EQ(answer(v, {{"id", 4}, {"action", "type"}, {"text", "back ✓"}}), ok());
+    EXPECT_EQ(typed(std::string("back ✓").size()), "back ✓");
+}
+
+} // namespace
+} // namespace vantrel::testing
