@@ -127,7 +127,7 @@ class WaylandTest : public ::testing::Test {
         }
     }
     Vantrel& vantrel(std::vector<std::string> extra = {}) {
-        vantrel_.emplace(VANTREL_WAYLAND_EXECUTABLE, sway_->vantrelEnvironment(std::move(extra)),
+        vantrel_.emplace(VANTREL_EXECUTABLE, sway_->vantrelEnvironment(std::move(extra)),
                          dir_.path + "/vantrel.err");
         return *vantrel_;
     }

@@ -172,7 +172,7 @@ XServer::XServer(std::optional<int> display) {
 }
 
 Vantrel::Vantrel(const std::string& display, const std::string& errorFile)
-    : Vantrel(VANTREL_EXECUTABLE, {"DISPLAY=" + display}, errorFile) {}
+    : Vantrel(VANTREL_EXECUTABLE, {"DISPLAY=" + display, "WAYLAND_DISPLAY="}, errorFile) {}
 
 Vantrel::Vantrel(const std::string& executable, const std::vector<std::string>& environment,
                  const std::string& errorFile) {

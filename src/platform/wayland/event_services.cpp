@@ -9,6 +9,7 @@
 
 #include "platform/event_services.h"
 #include "platform/wayland/compositor.h"
+#include "platform/wayland/layer.h"
 #include "support/pace.h"
 #include "support/wait.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
@@ -277,7 +278,8 @@ void wheel(Compositor& c, int32_t lines, uint32_t axis) {
 
 } // namespace wayland
 
-using wayland::Compositor;
+// The seam as this layer renders it; the Linux platform forwards to it (platform/wayland/layer.h).
+namespace wayland {
 
 void openEventServices() {}
 
@@ -383,5 +385,7 @@ void replyWritten(std::string_view) {
     std::optional<Compositor>& current = wayland::compositor();
     if (current && !wayland::broken(*current)) wl_display_flush(current->display.get());
 }
+
+} // namespace wayland
 
 } // namespace vantrel::platform

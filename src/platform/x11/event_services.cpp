@@ -6,6 +6,7 @@
 
 #include "platform/event_services.h"
 #include "platform/x11/display.h"
+#include "platform/x11/layer.h"
 #include "support/pace.h"
 #include "support/wait.h"
 
@@ -245,7 +246,8 @@ void clicks(Display& d, int32_t delta, uint8_t positive, uint8_t negative) {
 
 } // namespace x11
 
-using x11::Display;
+// The seam as this layer renders it; the Linux platform forwards to it (platform/x11/layer.h).
+namespace x11 {
 
 void openEventServices() {}
 
@@ -364,5 +366,7 @@ void replyWritten(std::string_view) {
     current->upcoming.clear();
     if (!x11::broken(*current)) xcb_flush(current->connection.get());
 }
+
+} // namespace x11
 
 } // namespace vantrel::platform

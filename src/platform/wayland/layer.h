@@ -1,0 +1,23 @@
+#pragma once
+// The seam's calls as the Wayland layer answers them, for the Linux platform that forwards
+// to whichever layer is connected (platform/linux_desktop). Each has the meaning its namesake has
+// in platform/event_services.h; the event record and its builders are shared (platform/xkb).
+
+#include "platform/event_services.h"
+
+namespace vantrel::platform::wayland {
+
+void openEventServices();
+void closeEventServices();
+Event createEvent();
+void postEvent(EventRecord& event);
+void willType(std::span<const uint16_t> units);
+bool isProcessTrusted();
+std::string_view untrustedDetail();
+void pause(uint32_t microseconds);
+int64_t largestScrollAmount();
+Size mainDisplaySize();
+std::string_view platformName();
+void replyWritten(std::string_view line);
+
+} // namespace vantrel::platform::wayland
