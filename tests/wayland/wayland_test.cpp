@@ -3,6 +3,7 @@
 // wev as the observer of pointer and key events. Everything started here is stopped by
 // destructors, also when a test fails.
 
+#include "x11/browser.h"
 #include "x11/x_session.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -185,7 +187,8 @@ TEST_F(WaylandTest, TextOfEveryKindArrivesByteExactInAterminal) {
     Vantrel& v = vantrel();
     // Accented Latin, Greek, Cyrillic, CJK, emoji with ZWJ and skin tones, flags, combining
     // marks, characters with legacy keysyms, and line ends.
-    std::string text = "héllo wörld ÀÉÎÕÜ ñ ß\tαβγδεζηθ Привет 中文字 한국어 😀 👩‍💻 👍🏽 "
+    std::string text = "héllo wörld ÀÉÎÕÜ ñ ß\tαβγδεζηθ Привет 中文字 한국어 😀 👩‍💻 "
+                       "👍🏽 "
                        "🇩🇪🇯🇵 "
                        "e\u0301 n\u0303 ∼≃─┌‰‥▯∘≡⊥⇔‾⌈│ !\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~\n";
     std::string expected = text;
@@ -326,6 +329,40 @@ TEST_F(WaylandTest, ACompositorThatGoesAwayAndComesBack) {
     EXPECT_EQ(answer(v, {{"id", 3}, {"action", "probe"}}), (json{{"ok", true}, {"trusted", true}}));
     EXPECT_EQ(answer(v, {{"id", 4}, {"action", "type"}, {"text", "back ✓"}}), ok());
     EXPECT_EQ(typed(std::string("back ✓").size()), "back ✓");
+}
+
+// Chromium on the same compositor, as a native Wayland client; the page records what arrives.
+// Not yet passing, so not yet run: Chromium drops a key whose evdev code it has no DOM code for
+// (most codes the layout leaves free, and every code above 255), and it truncates a character
+// beyond the Basic Multilingual Plane to 16 bits (U+1F600 arrives as U+F600). Text on the
+// layout's own keys arrives exactly.
+TEST_F(WaylandTest, DISABLED_TextArrivesExactlyInABrowser) {
+    if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";
+    Vantrel& v = vantrel();
+    Browser browser(sway_->vantrelEnvironment({"HOME=" + dir_.path}), {"--ozone-platform=wayland"},
+                    std::string(VANTREL_PAGES) + "/record.html", dir_.path);
+    EXPECT_EQ(answer(v, {{"id", 1}, {"action", "left_click"}, {"x", 300}, {"y", 100}}), ok());
+    int id = 2;
+    for (const char* text : {
+             "h\u00e9llo w\u00f6rld \u00c0\u00c1\u00c2\u00c3\u00c4\u00c5\u00c6\u00c7",
+             "\u03b1\u03b2\u03b3\u03b4\u03b5\u03b6\u03b7\u03b8 "
+             "\u041f\u0440\u0438\u0432\u0435\u0442",
+             "\u2030\u2025\u2013\u2014\u201c\u201d\u2026\u20ac\u223c\u2243\u2500",
+             "\u65e5\u672c\u8a9e\u6f22\u5b57 \ud55c\uad6d\uc5b4 e\u0301",
+             "\U0001F600\U0001F680\U0001F44D\U0001F3FD\U0001F1EB\U0001F1F7",
+         }) {
+        browser.evaluate("document.getElementById('text').value = ''; "
+                         "document.getElementById('text').focus(); true");
+        EXPECT_EQ(answer(v, {{"id", id++}, {"action", "type"}, {"text", text}}), ok());
+        std::string value, previous;
+        for (int i = 0; i < 100; ++i) {
+            value = browser.evaluate("document.getElementById('text').value").get<std::string>();
+            if (value == text || (value == previous && value.size() >= std::strlen(text))) break;
+            previous = value;
+            std::this_thread::sleep_for(100ms);
+        }
+        EXPECT_EQ(value, text);
+    }
 }
 
 } // namespace

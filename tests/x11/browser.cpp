@@ -87,15 +87,30 @@ bool browserAvailable() {
     return ::stat(chromium, &info) == 0;
 }
 
-Browser::Browser(const XServer& server, const std::string& page, const std::string& dir) {
+Browser::Browser(const XServer& server, const std::string& page, const std::string& dir)
+    : Browser({server.env()}, {}, page, dir) {}
+
+Browser::Browser(const std::vector<std::string>& environment, const std::vector<std::string>& flags,
+                 const std::string& page, const std::string& dir) {
     std::string profile = dir + "/chromium-profile";
-    process_ = Process({chromium, "--no-sandbox", "--no-first-run", "--no-default-browser-check",
-                        "--disable-gpu", "--disable-quic", "--disable-background-networking",
-                        "--disable-component-update", "--disable-sync", "--password-store=basic",
-                        "--disable-features=Translate,MediaRouter", "--user-data-dir=" + profile,
-                        "--remote-debugging-port=0", "--window-position=0,0",
-                        "--window-size=1280,800", "--app=file://" + page},
-                       {server.env()}, dir + "/chromium.log");
+    std::vector<std::string> argv = {chromium,
+                                     "--no-sandbox",
+                                     "--no-first-run",
+                                     "--no-default-browser-check",
+                                     "--disable-gpu",
+                                     "--disable-quic",
+                                     "--disable-background-networking",
+                                     "--disable-component-update",
+                                     "--disable-sync",
+                                     "--password-store=basic",
+                                     "--disable-features=Translate,MediaRouter",
+                                     "--user-data-dir=" + profile,
+                                     "--remote-debugging-port=0",
+                                     "--window-position=0,0",
+                                     "--window-size=1280,800"};
+    argv.insert(argv.end(), flags.begin(), flags.end());
+    argv.push_back("--app=file://" + page);
+    process_ = Process(argv, environment, dir + "/chromium.log");
     // Chromium writes the port it listens on into its profile.
     int port = 0;
     auto deadline = std::chrono::steady_clock::now() + 60s;

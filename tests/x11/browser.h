@@ -14,6 +14,9 @@ class Browser {
   public:
     // Starts Chromium on `server` with `page` (a file path) and waits until it can be evaluated in.
     Browser(const XServer& server, const std::string& page, const std::string& dir);
+    // The same on another display: `environment` names it, `flags` are Chromium's own for it.
+    Browser(const std::vector<std::string>& environment, const std::vector<std::string>& flags,
+            const std::string& page, const std::string& dir);
     ~Browser();
     Browser(const Browser&) = delete;
     Browser& operator=(const Browser&) = delete;
