@@ -77,6 +77,8 @@ struct Compositor {
     std::vector<xkb_keycode_t> spare; // keycodes of the layout with no symbols
     std::vector<xkb_keysym_t> added;  // the keysyms on spare keys, in the order of `spare`
     xkb_keycode_t shiftKey = 0;
+    // The keysyms the text being typed lacks, in order; the keymap takes them 48 at a time.
+    std::vector<xkb_keysym_t> upcoming;
 
     std::map<uint32_t, Stroke> held; // by the core's key code, typed text or media key
     Point position;                  // where vantrel last put the pointer

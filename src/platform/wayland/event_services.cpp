@@ -383,7 +383,9 @@ std::string_view platformName() {
 void replyWritten(std::string_view) {
     restartPace(wayland::pace());
     std::optional<Compositor>& current = wayland::compositor();
-    if (current && !wayland::broken(*current)) wl_display_flush(current->display.get());
+    if (!current) return;
+    current->upcoming.clear();
+    if (!wayland::broken(*current)) wl_display_flush(current->display.get());
 }
 
 } // namespace wayland

@@ -1,8 +1,9 @@
 // Keyboard rendering for Wayland: the virtual keyboard carries a keymap vantrel uploads, so
 // typing changes no keymap another client shares. The keymap is the layout's (xkbcommon's
-// defaults) plus, on keycodes the layout leaves without symbols, the keysyms of characters it
-// lacks. A text's missing characters are added all at once before its first key, so a text
-// costs at most one upload, however many characters it adds.
+// defaults) plus, on keys of a full keyboard that vantrel never names (F13 to F24, the keypad,
+// ...), the keysyms of characters the layout lacks. A text's missing characters are added
+// together before its first key, as many as there are such keys (48); a text that needs more
+// takes a new keymap when it comes to them.
 //
 // A client decodes each key with the keymap it last received, and the compositor sends it the
 // new keymap before any key pressed after the upload: a round trip proves the compositor has
@@ -31,6 +32,16 @@ constexpr auto settleDelay = std::chrono::milliseconds(20);
 // Held keys are tracked by the core's key code; typed text and media keys by their own ranges.
 constexpr uint32_t typedTextKey = 0x10000;
 constexpr uint32_t mediaKeyBase = 0x20000;
+
+// The evdev codes of keys every toolkit knows by name (they have DOM codes in Chromium) that
+// vantrel's key names never use: F13 to F24, the keypad, the language and international keys,
+// and the editing keys (Again, Undo, Select, Copy, Open, Paste, Find, Cut).
+constexpr xkb_keycode_t knownUnnamedKeys[] = {
+    183, 184, 185, 186, 187, 188, 189, 190, 191, 192, 193, 194,             // F13 to F24
+    55,  71,  72,  73,  74,  75,  76,  77,  78,  79,  80,  81,  82, 83, 96, // the keypad
+    98,  117, 121, 179, 180,                                                //
+    85,  89,  90,  91,  92,  93,  94,  122, 123, 124,                       // languages
+    129, 131, 132, 133, 134, 135, 136, 137};                                // editing
 
 xkb_context* context() {
     static std::unique_ptr<xkb_context, void (*)(xkb_context*)> shared(
@@ -97,6 +108,9 @@ bool useKeymap(Compositor& c, const std::string& text) {
     for (xkb_keycode_t code = xkb_keymap_min_keycode(k); code <= xkb_keymap_max_keycode(k);
          ++code) {
         if (code < 9 || xkb_keymap_num_layouts_for_key(k, code) == 0) continue;
+        // The layout's keys beyond 255 (EuroSign on 443) are out of reach of X clients and
+        // dropped by Chromium: a character found only there is added on a spare key.
+        if (code > 255) continue;
         for (xkb_level_index_t level = 0; level < 2; ++level) {
             const xkb_keysym_t* syms = nullptr;
             if (xkb_keymap_key_get_syms_by_level(k, code, 0, level, &syms) != 1) continue;
@@ -110,7 +124,8 @@ bool useKeymap(Compositor& c, const std::string& text) {
 }
 
 // The layout's keymap text with `added` on the spare keycodes, one keysym on both levels (a held
-// Shift does not change it).
+// Shift does not change it). A key the layout defines already is defined again after it, which
+// replaces it.
 std::string keymapText(const Compositor& c) {
     std::string names, keys;
     char name[16], sym[64];
@@ -213,13 +228,15 @@ bool loadLayout(Compositor& c) {
         xkb_keymap_get_as_string(c.base.get(), XKB_KEYMAP_FORMAT_TEXT_V1), std::free);
     if (!text) return false;
     c.baseText = text.get();
-    // Spare keys: those without symbols, the ones X clients (through XWayland) can see first.
+    // Spare keys: keys of a full keyboard that vantrel never names. Only keys every toolkit knows
+    // by name will do: Chromium drops a key whose code it has no name for, which rules out the
+    // codes the layout leaves without symbols, and X clients (through XWayland) see no code
+    // beyond 255. A text that needs more keysyms than this takes a new keymap when it comes to
+    // them.
     xkb_keymap* k = c.base.get();
     c.spare.clear();
-    for (int pass = 0; pass < 2; ++pass)
-        for (xkb_keycode_t code = 9; code <= xkb_keymap_max_keycode(k); ++code)
-            if ((code <= 255) == (pass == 0) && xkb_keymap_num_layouts_for_key(k, code) == 0)
-                c.spare.push_back(code);
+    for (xkb_keycode_t evdev : knownUnnamedKeys)
+        if (evdev + 8 <= xkb_keymap_max_keycode(k)) c.spare.push_back(evdev + 8);
     c.added.clear();
     return useKeymap(c, c.baseText);
 }
@@ -229,6 +246,7 @@ void expectText(Compositor& c, std::span<const uint16_t> units) {
     for (const Wanted& wanted : xkb::keysymsOf(units))
         if (!present(c, wanted)) absent.push_back(wanted.bindAs);
     addKeysyms(c, absent);
+    c.upcoming = std::move(absent);
 }
 
 void postKey(Compositor& c, const EventRecord& event) {
@@ -239,7 +257,15 @@ void postKey(Compositor& c, const EventRecord& event) {
         std::vector<Wanted> syms = xkb::keysymsOf(*event.text);
         for (size_t i = 0; i < syms.size(); ++i) {
             // More characters than spare keys: the keymap takes the next ones when they come.
-            if (!present(c, syms[i])) addKeysyms(c, {syms[i].bindAs});
+            if (!present(c, syms[i])) {
+                auto next = std::find(c.upcoming.begin(), c.upcoming.end(), syms[i].bindAs);
+                if (next == c.upcoming.end()) {
+                    addKeysyms(c, {syms[i].bindAs});
+                } else {
+                    c.upcoming.erase(c.upcoming.begin(), next);
+                    addKeysyms(c, c.upcoming);
+                }
+            }
             std::optional<Stroke> stroke = strokeFor(c, syms[i]);
             if (!stroke) continue;
             if (i + 1 < syms.size()) {
