@@ -5,7 +5,8 @@ build="$1"
 prefix="$(mktemp -d)"
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for file in bin/vantrel-trace share/man/man1/vantrel.1 share/doc/vantrel/README.md; do
+for file in bin/vantrel-trace share/man/man1/vantrel.1 share/doc/vantrel/README.md \
+  share/doc/vantrel/LICENSE; do
   [[ -f "$prefix/$file" ]] || { echo "missing: $file"; exit 1; }
 done
 if [[ "$(uname -s)" == Linux ]]; then
