@@ -42,14 +42,16 @@ struct Account {
         if (passwd* nobody = getpwnam("nobody")) uid = nobody->pw_uid, gid = nobody->pw_gid;
     }
     // The command as that account, with a clean environment of its own.
-    std::vector<std::string> command(const std::vector<std::string>& environment,
+    // It starts in `dir`: the tests' own working directory may be closed to that account, and
+    // foot starts no shell where it cannot enter.
+    std::vector<std::string> command(const std::string& dir,
+                                     const std::vector<std::string>& environment,
                                      const std::vector<std::string>& argv) const {
         std::vector<std::string> full;
         if (switchUser)
             full = {"setpriv", "--reuid=" + std::to_string(uid), "--regid=" + std::to_string(gid),
                     "--clear-groups"};
-        full.push_back("env");
-        full.push_back("-i");
+        full.insert(full.end(), {"env", "-i", "-C", dir});
         full.insert(full.end(), environment.begin(), environment.end());
         full.insert(full.end(), argv.begin(), argv.end());
         return full;
@@ -73,7 +75,8 @@ class Sway {
     }
     void start() {
         process_ = Process(
-            account_.command(environment({"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1",
+            account_.command(dir_,
+                             environment({"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1",
                                           "WLR_RENDERER=pixman"}),
                              {"sway", "-c", dir_ + "/config"}),
             {}, dir_ + "/sway.log");
@@ -99,7 +102,7 @@ class Sway {
         std::string file = dir_ + "/" + output;
         std::ofstream(file).flush();
         account_.own(file);
-        return Process(account_.command(environment(), argv), {}, file);
+        return Process(account_.command(dir_, environment(), argv), {}, file);
     }
     // vantrel for this compositor, with extra environment entries.
     std::vector<std::string> vantrelEnvironment(std::vector<std::string> extra = {}) const {
