@@ -228,30 +228,11 @@ void moveTo(Compositor& c, Point to) {
 }
 
 void postMouse(Compositor& c, const EventRecord& event) {
-    uint32_t button = 0;
-    bool press = false;
-    switch (event.type) {
-    case leftMouseDown:
-        button = BTN_LEFT, press = true;
-        break;
-    case leftMouseUp:
-        button = BTN_LEFT;
-        break;
-    case rightMouseDown:
-        button = BTN_RIGHT, press = true;
-        break;
-    case rightMouseUp:
-        button = BTN_RIGHT;
-        break;
-    case otherMouseDown:
-        button = BTN_MIDDLE, press = true;
-        break;
-    case otherMouseUp:
-        button = BTN_MIDDLE;
-        break;
-    default:
-        break; // moved and dragged events are motions
-    }
+    // X's numbering (1 left, 2 middle, 3 right) to evdev's codes.
+    constexpr uint32_t codes[] = {0, BTN_LEFT, BTN_MIDDLE, BTN_RIGHT};
+    xkb::ButtonChange change = xkb::buttonChange(event.type);
+    uint32_t button = codes[change.button];
+    bool press = change.press;
     if (!button || event.location.x != c.position.x || event.location.y != c.position.y)
         moveTo(c, event.location);
     if (!button) return;

@@ -49,7 +49,7 @@ xkb_context* context() {
     return shared.get();
 }
 
-// Sends the keymap through a sealed memory file, as the protocol takes it.
+// Sends the keymap in a memory file, as the protocol takes it.
 bool upload(Compositor& c, const std::string& text) {
     int fd = memfd_create("vantrel-keymap", MFD_CLOEXEC);
     if (fd < 0) return false;

@@ -194,30 +194,7 @@ void keepClicksApart(Display& d, uint8_t button, int16_t x, int16_t y) {
 
 void postMouse(Display& d, const EventRecord& event) {
     int16_t x = coordinate(event.location.x), y = coordinate(event.location.y);
-    uint8_t button = 0;
-    bool press = false;
-    switch (event.type) {
-    case leftMouseDown:
-        button = 1, press = true;
-        break;
-    case leftMouseUp:
-        button = 1;
-        break;
-    case rightMouseDown:
-        button = 3, press = true;
-        break;
-    case rightMouseUp:
-        button = 3;
-        break;
-    case otherMouseDown:
-        button = 2, press = true;
-        break;
-    case otherMouseUp:
-        button = 2;
-        break;
-    default:
-        break; // moved and dragged events are motions
-    }
+    auto [button, press] = xkb::buttonChange(event.type);
     std::optional<Point> at = button ? pointerPosition(d) : std::nullopt;
     if (!button || !at || at->x != x || at->y != y) fakeInput(d, XCB_MOTION_NOTIFY, 0, x, y);
     if (!button) return;

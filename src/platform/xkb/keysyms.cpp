@@ -170,6 +170,25 @@ constexpr xkb_keysym_t mediaKeysyms[] = {XKB_KEY_XF86AudioRaiseVolume,
                                          XKB_KEY_XF86KbdLightOnOff};
 } // namespace
 
+ButtonChange buttonChange(uint32_t type) {
+    switch (type) {
+    case leftMouseDown:
+        return {1, true};
+    case leftMouseUp:
+        return {1, false};
+    case rightMouseDown:
+        return {3, true};
+    case rightMouseUp:
+        return {3, false};
+    case otherMouseDown:
+        return {2, true};
+    case otherMouseUp:
+        return {2, false};
+    default:
+        return {};
+    }
+}
+
 xkb_keysym_t mediaKeysym(uint32_t keyType) {
     return keyType < std::size(mediaKeysyms) ? mediaKeysyms[keyType] : XKB_KEY_NoSymbol;
 }
