@@ -349,13 +349,39 @@ TEST_F(WaylandTest, ACompositorThatGoesAwayAndComesBack) {
     EXPECT_EQ(typed(std::string("back ✓").size()), "back ✓");
 }
 
-// Chromium on the same compositor, as a native Wayland client; the page records what arrives.
-// Characters beyond the Basic Multilingual Plane are left out: Chromium's key events carry one
-// UTF-16 unit, so U+1F600 typed on a key arrives as U+F600 whatever the keymap says.
+// A client without text input (wev) gets characters beyond the Basic Multilingual Plane on keys,
+// and so does a terminal when another input method has the seat: the text is typed either way.
+TEST_F(WaylandTest, TextBeyondTheBasicPlaneFallsBackToKeys) {
+    Process observer = wev();
+    Vantrel& v = vantrel();
+    EXPECT_EQ(answer(v, {{"id", 1}, {"action", "mouse_move"}, {"x", 400}, {"y", 300}}), ok());
+    EXPECT_EQ(answer(v, {{"id", 2}, {"action", "type"}, {"text", "😀x"}}), ok());
+    EXPECT_TRUE(sees("utf8: '😀'")) << events();
+    EXPECT_TRUE(sees("utf8: 'x'"));
+}
+
+TEST_F(WaylandTest, ASecondInputMethodOnTheSeatTypesOnKeys) {
+    Process terminal = foot();
+    // The first vantrel becomes the seat's input method; the second is refused it.
+    Vantrel& first = vantrel();
+    EXPECT_EQ(answer(first, {{"id", 1}, {"action", "type"}, {"text", "😀"}}), ok());
+    Vantrel second(VANTREL_EXECUTABLE, sway_->vantrelEnvironment(), dir_.path + "/second.err");
+    EXPECT_EQ(answer(second, {{"id", 1}, {"action", "type"}, {"text", "👍🏽!"}}), ok());
+    std::string expected = "😀👍🏽!";
+    EXPECT_EQ(typed(expected.size()), expected);
+    EXPECT_EQ(second.finish(), 0);
+    EXPECT_EQ(readAll(dir_.path + "/second.err"), "");
+}
+
+// Chromium on the same compositor, as a native Wayland client, which takes text input; the page
+// records what arrives. Its key events carry one UTF-16 unit, so characters beyond the Basic
+// Multilingual Plane reach it only through the input method.
+const std::vector<std::string> browserFlags = {"--ozone-platform=wayland"};
+
 TEST_F(WaylandTest, TextArrivesExactlyInABrowser) {
     if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";
     Vantrel& v = vantrel();
-    Browser browser(sway_->vantrelEnvironment({"HOME=" + dir_.path}), {"--ozone-platform=wayland"},
+    Browser browser(sway_->vantrelEnvironment({"HOME=" + dir_.path}), browserFlags,
                     std::string(VANTREL_PAGES) + "/record.html", dir_.path);
     EXPECT_EQ(answer(v, {{"id", 1}, {"action", "left_click"}, {"x", 300}, {"y", 100}}), ok());
     int id = 2;
@@ -365,6 +391,8 @@ TEST_F(WaylandTest, TextArrivesExactlyInABrowser) {
              "\u041f\u0440\u0438\u0432\u0435\u0442",
              "\u2030\u2025\u2013\u2014\u201c\u201d\u2026\u20ac\u223c\u2243\u2500",
              "\u65e5\u672c\u8a9e\u6f22\u5b57 \ud55c\uad6d\uc5b4 e\u0301",
+             "a😀b 👩‍💻 👍🏽 "
+             "🇩🇪🇯🇵 𝄞𠀀 é",
          }) {
         browser.evaluate("document.getElementById('text').value = ''; "
                          "document.getElementById('text').focus(); true");
@@ -380,17 +408,45 @@ TEST_F(WaylandTest, TextArrivesExactlyInABrowser) {
     }
 }
 
+// A click into the field and the text straight after it, as a script would send them: the
+// browser turns its text input on only once the click has focused the field.
+TEST_F(WaylandTest, TextRightAfterAClickIntoAFieldArrivesExactlyInABrowser) {
+    if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";
+    Vantrel& v = vantrel();
+    Browser browser(sway_->vantrelEnvironment({"HOME=" + dir_.path}), browserFlags,
+                    std::string(VANTREL_PAGES) + "/record.html", dir_.path);
+    std::string expected;
+    int id = 1;
+    for (const char* text : {"\U0001F600 first", "\U0001F44D\U0001F3FD", "\U00020001x"}) {
+        // Away from the field (the text input turns off), and back into it.
+        EXPECT_EQ(answer(v, {{"id", id++}, {"action", "left_click"}, {"x", 300}, {"y", 600}}),
+                  ok());
+        EXPECT_EQ(answer(v, {{"id", id++}, {"action", "left_click"}, {"x", 300}, {"y", 100}}),
+                  ok());
+        EXPECT_EQ(answer(v, {{"id", id++}, {"action", "type"}, {"text", text}}), ok());
+        expected += text;
+    }
+    std::string value;
+    eventually([&] {
+        value = browser.evaluate("document.getElementById('text').value").get<std::string>();
+        return value == expected;
+    });
+    EXPECT_EQ(value, expected);
+}
+
 TEST_F(WaylandTest, ThreeHundredRandomClustersArriveExactlyInABrowser) {
     if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";
     Vantrel& v = vantrel();
-    Browser browser(sway_->vantrelEnvironment({"HOME=" + dir_.path}), {"--ozone-platform=wayland"},
+    Browser browser(sway_->vantrelEnvironment({"HOME=" + dir_.path}), browserFlags,
                     std::string(VANTREL_PAGES) + "/record.html", dir_.path);
     EXPECT_EQ(answer(v, {{"id", 1}, {"action", "left_click"}, {"x", 300}, {"y", 100}}), ok());
     // Mostly characters the layout lacks, from several scripts: many more than the spare keys,
-    // so the keymap changes several times within the text.
+    // so the keymap changes several times within the text; some beyond the Basic Multilingual
+    // Plane, committed through the input method between keys.
     std::mt19937 random(12345);
     const std::pair<char32_t, char32_t> ranges[] = {
-        {0x4E00, 0x9FFF}, {0x0391, 0x03C9}, {0x0410, 0x044F}, {0xAC00, 0xD7A3}, {0x0061, 0x007A}};
+        {0x4E00, 0x9FFF}, {0x0391, 0x03C9},   {0x0410, 0x044F},  {0xAC00, 0xD7A3},
+        {0x0061, 0x007A}, {0x1F400, 0x1F4FF}, {0x20000, 0x2A6DF}};
     std::string text;
     for (int i = 0; i < 300; ++i) {
         auto [low, high] = ranges[random() % std::size(ranges)];
@@ -400,8 +456,13 @@ TEST_F(WaylandTest, ThreeHundredRandomClustersArriveExactlyInABrowser) {
         } else if (c < 0x800) {
             text += static_cast<char>(0xC0 | (c >> 6));
             text += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
+        } else if (c < 0x10000) {
             text += static_cast<char>(0xE0 | (c >> 12));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | (c >> 18));
+            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
             text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
             text += static_cast<char>(0x80 | (c & 0x3F));
         }

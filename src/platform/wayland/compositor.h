@@ -1,7 +1,7 @@
 #pragma once
 // What the Wayland implementation keeps while it is connected: the compositor connection, the
-// one virtual pointer and one virtual keyboard it offers, the keymap vantrel uploaded, and what
-// vantrel holds pressed. Internal to src/platform/wayland.
+// one virtual pointer and one virtual keyboard it offers, the input method it may have become,
+// the keymap vantrel uploaded, and what vantrel holds pressed. Internal to src/platform/wayland.
 
 #include "platform/xkb/keysyms.h"
 
@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -21,6 +22,8 @@ struct zwlr_virtual_pointer_manager_v1;
 struct zwlr_virtual_pointer_v1;
 struct zwp_virtual_keyboard_manager_v1;
 struct zwp_virtual_keyboard_v1;
+struct zwp_input_method_manager_v2;
+struct zwp_input_method_v2;
 
 namespace vantrel::platform::wayland {
 
@@ -57,6 +60,17 @@ struct Stroke {
     std::vector<xkb_keycode_t> modifiers;
 };
 
+// The seat's input method, once vantrel has asked to be it: whether the focused client takes
+// text from it now, as of the last `done`, and how many `done`s have come (a commit names the
+// state it answers).
+struct InputMethod {
+    zwp_input_method_v2* object = nullptr;
+    bool pendingActive = false; // as activate and deactivate say, until the next done
+    bool active = false;
+    bool unavailable = false; // another input method has the seat
+    uint32_t serial = 0;
+};
+
 struct Compositor {
     std::unique_ptr<wl_display, DisplayDisconnect> display;
     wl_registry* registry = nullptr;
@@ -66,6 +80,8 @@ struct Compositor {
     std::vector<Output> outputs;
     zwlr_virtual_pointer_v1* pointer = nullptr;
     zwp_virtual_keyboard_v1* keyboard = nullptr;
+    zwp_input_method_manager_v2* inputMethodManager = nullptr; // optional
+    InputMethod inputMethod;
 
     // The layout's keymap (xkbcommon's defaults, which follow the XKB_DEFAULT_* convention), and
     // the keymap uploaded: the layout plus keys for characters it lacks.
@@ -100,5 +116,12 @@ void expectText(Compositor& c, std::span<const uint16_t> units);
 void postKey(Compositor& c, const EventRecord& event);
 void postSystem(Compositor& c, const EventRecord& event);
 void releaseKeys(Compositor& c);
+
+// Text beyond what key events carry: a cluster with characters outside the Basic Multilingual
+// Plane is committed through the input method when the focused client takes text from one.
+// Returns false when it does not (or no input method is to be had): the cluster is then typed
+// on keys.
+bool commitThroughInputMethod(Compositor& c, std::span<const uint16_t> units);
+void destroyInputMethod(Compositor& c);
 
 } // namespace vantrel::platform::wayland

@@ -3,11 +3,13 @@
 // virtual-pointer and the virtual-keyboard protocols). It connects on first need, answers the
 // trust check with whether the compositor offers both and is still there, and connects again
 // after it went away. One pointer and one keyboard serve the process's life: a seat gains its
-// capabilities with them, and clients bind their devices only then.
+// capabilities with them, and clients bind their devices only then. Text that key events cannot
+// carry goes through the input method protocol when the compositor offers it (input_method.cpp).
 //
 // Wayland has no global pointer query: the position read is where vantrel last put the pointer.
 
 #include "platform/event_services.h"
+#include "input-method-unstable-v2-client-protocol.h"
 #include "platform/wayland/compositor.h"
 #include "platform/wayland/layer.h"
 #include "support/pace.h"
@@ -88,6 +90,9 @@ void announce(void* data, wl_registry* registry, uint32_t name, const char* inte
     } else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0) {
         c->keyboardManager = static_cast<zwp_virtual_keyboard_manager_v1*>(
             wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
+    } else if (std::strcmp(interface, zwp_input_method_manager_v2_interface.name) == 0) {
+        c->inputMethodManager = static_cast<zwp_input_method_manager_v2*>(
+            wl_registry_bind(registry, name, &zwp_input_method_manager_v2_interface, 1));
     }
 }
 void withdraw(void* data, wl_registry*, uint32_t name) {
@@ -124,6 +129,7 @@ void readPending(Compositor& c) {
 void destroyProxies(Compositor& c) {
     if (c.pointer) zwlr_virtual_pointer_v1_destroy(c.pointer);
     if (c.keyboard) zwp_virtual_keyboard_v1_destroy(c.keyboard);
+    destroyInputMethod(c);
     if (c.pointerManager) zwlr_virtual_pointer_manager_v1_destroy(c.pointerManager);
     if (c.keyboardManager) zwp_virtual_keyboard_manager_v1_destroy(c.keyboardManager);
     for (Output& output : c.outputs)

@@ -8,6 +8,9 @@
 // A client decodes each key with the keymap it last received, and the compositor sends it the
 // new keymap before any key pressed after the upload: a round trip proves the compositor has
 // taken the keymap and passed it on, and a short rest lets the focused client read it.
+//
+// A cluster beyond the Basic Multilingual Plane goes to a client that takes text input through
+// the input method instead (input_method.cpp); it is typed on keys only when that cannot be.
 
 #include "platform/wayland/compositor.h"
 #include "support/wait.h"
@@ -254,6 +257,7 @@ void postKey(Compositor& c, const EventRecord& event) {
         // The key down types the characters and holds the last one; the key up releases it.
         if (!event.keyDown) return releaseHeld(c, typedTextKey);
         releaseHeld(c, typedTextKey);
+        if (commitThroughInputMethod(c, *event.text)) return;
         std::vector<Wanted> syms = xkb::keysymsOf(*event.text);
         for (size_t i = 0; i < syms.size(); ++i) {
             // More characters than spare keys: the keymap takes the next ones when they come.
