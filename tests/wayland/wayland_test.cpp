@@ -60,15 +60,17 @@ struct Account {
     }
 };
 
-// Headless sway with one 1280 × 800 output and no input devices of its own.
+// Headless sway with one output (1280 × 800 unless `output` says otherwise) and no input devices
+// of its own.
 class Sway {
   public:
-    explicit Sway(const std::string& dir) : dir_(dir), runtime_(dir + "/run") {
+    explicit Sway(const std::string& dir, const std::string& output = "resolution 1280x800")
+        : dir_(dir), runtime_(dir + "/run") {
         mkdir(runtime_.c_str(), 0700);
         account_.own(runtime_);
         // The clients, as the compositor's account, write their files here.
         chmod(dir.c_str(), 0777);
-        std::ofstream(dir + "/config") << "output HEADLESS-1 resolution 1280x800\n"
+        std::ofstream(dir + "/config") << "output HEADLESS-1 " << output << "\n"
                                        << "default_border none\n";
         start();
     }
@@ -284,6 +286,41 @@ TEST_F(WaylandTest, PointerMotionButtonsAndWheelArriveAtAClient) {
                          {"amount", 2}}),
               ok());
     EXPECT_TRUE(sees("axis: 0 (vertical), value: -15.0", 2));
+}
+
+// An output turned a quarter and scaled by 1.5: the layout is 800 × 1280 pixels shown as
+// 533 × 853, and the pointer lands on the positions asked for across all of it.
+TEST_F(WaylandTest, ATurnedAndScaledOutputIsCoveredExactly) {
+    sway_->stop();
+    sway_.reset();
+    sway_.emplace(dir_.path, "resolution 1280x800 scale 1.5 transform 90");
+    Process observer = wev();
+    Vantrel& v = vantrel();
+    EXPECT_EQ(answer(v, {{"id", 1}, {"action", "screen_size"}}),
+              (json{{"ok", true}, {"width", 533}, {"height", 853}}));
+    EXPECT_EQ(answer(v, {{"id", 2}, {"action", "mouse_move"}, {"x", 100}, {"y", 100}}), ok());
+    ASSERT_TRUE(sees("; x, y: "));
+    auto last = [&] {
+        std::string all = events();
+        size_t line = all.rfind("; x, y: ");
+        if (line == std::string::npos) return std::pair<double, double>{-1, -1};
+        size_t comma = all.find(", ", line + 8);
+        return std::pair<double, double>{std::stod(all.substr(line + 8)),
+                                         std::stod(all.substr(comma + 2))};
+    };
+    auto first = last();
+    EXPECT_EQ(answer(v, {{"id", 3}, {"action", "mouse_move"}, {"x", 250}, {"y", 800}}), ok());
+    EXPECT_TRUE(eventually([&] {
+        auto now = last();
+        return now.first - first.first == 150 && now.second - first.second == 700;
+    })) << events();
+    EXPECT_EQ(answer(v, {{"id", 4}, {"action", "mouse_move"}, {"x", 532}, {"y", 852}}), ok());
+    EXPECT_EQ(answer(v, {{"id", 5}, {"action", "cursor_position"}}),
+              (json{{"ok", true}, {"x", 532}, {"y", 852}}));
+    EXPECT_TRUE(eventually([&] {
+        auto now = last();
+        return now.first - first.first == 432 && now.second - first.second == 752;
+    })) << events();
 }
 
 // Every key pressed was released, and the last modifiers the client heard hold nothing down.

@@ -24,6 +24,8 @@ struct zwp_virtual_keyboard_manager_v1;
 struct zwp_virtual_keyboard_v1;
 struct zwp_input_method_manager_v2;
 struct zwp_input_method_v2;
+struct zxdg_output_manager_v1;
+struct zxdg_output_v1;
 
 namespace vantrel::platform::wayland {
 
@@ -39,13 +41,19 @@ struct StateUnref {
     void operator()(xkb_state* state) const noexcept { xkb_state_unref(state); }
 };
 
-// An output as the compositor announces it: its place in the layout and its size there.
+// An output as the compositor announces it: its place in the layout and its size there. The
+// xdg output's logical box is exact; without it, the box is worked out from the mode, the
+// transform and the (integer) scale, which a fractional scale rounds up.
 struct Output {
     wl_output* output = nullptr;
+    zxdg_output_v1* logical = nullptr;
     uint32_t name = 0;
     int32_t x = 0, y = 0;
     int32_t width = 0, height = 0; // of the current mode, in pixels
     int32_t scale = 1;
+    int32_t transform = 0; // WL_OUTPUT_TRANSFORM_*: the odd ones turn it a quarter
+    bool hasLogical = false;
+    int32_t logicalX = 0, logicalY = 0, logicalWidth = 0, logicalHeight = 0;
 };
 
 // Where a keysym is typed: a keycode of the uploaded keymap, and whether its level needs Shift.
@@ -77,7 +85,9 @@ struct Compositor {
     wl_seat* seat = nullptr;
     zwlr_virtual_pointer_manager_v1* pointerManager = nullptr;
     zwp_virtual_keyboard_manager_v1* keyboardManager = nullptr;
-    std::vector<Output> outputs;
+    zxdg_output_manager_v1* outputManager = nullptr; // optional
+    // Each output's listener holds its address: they stay where they are while the list changes.
+    std::vector<std::unique_ptr<Output>> outputs;
     zwlr_virtual_pointer_v1* pointer = nullptr;
     zwp_virtual_keyboard_v1* keyboard = nullptr;
     zwp_input_method_manager_v2* inputMethodManager = nullptr; // optional

@@ -16,6 +16,7 @@
 #include "support/wait.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "virtual-pointer-unstable-v1-client-protocol.h"
+#include "xdg-output-unstable-v1-client-protocol.h"
 
 #include <linux/input-event-codes.h>
 #include <poll.h>
@@ -56,10 +57,11 @@ Pace& pace() {
 }
 
 void outputGeometry(void* data, wl_output*, int32_t x, int32_t y, int32_t, int32_t, int32_t,
-                    const char*, const char*, int32_t) {
+                    const char*, const char*, int32_t transform) {
     auto* output = static_cast<Output*>(data);
     output->x = x;
     output->y = y;
+    output->transform = transform;
 }
 void outputMode(void* data, wl_output*, uint32_t flags, int32_t width, int32_t height, int32_t) {
     auto* output = static_cast<Output*>(data);
@@ -76,14 +78,54 @@ void outputText(void*, wl_output*, const char*) {}
 const wl_output_listener outputListener = {outputGeometry, outputMode, outputDone,
                                            outputScale,    outputText, outputText};
 
+void logicalPosition(void* data, zxdg_output_v1*, int32_t x, int32_t y) {
+    auto* output = static_cast<Output*>(data);
+    output->logicalX = x;
+    output->logicalY = y;
+    output->hasLogical = true;
+}
+void logicalSize(void* data, zxdg_output_v1*, int32_t width, int32_t height) {
+    auto* output = static_cast<Output*>(data);
+    output->logicalWidth = width;
+    output->logicalHeight = height;
+    output->hasLogical = true;
+}
+void logicalDone(void*, zxdg_output_v1*) {}
+void logicalText(void*, zxdg_output_v1*, const char*) {}
+const zxdg_output_v1_listener logicalListener = {logicalPosition, logicalSize, logicalDone,
+                                                 logicalText, logicalText};
+
+void describe(Compositor& c, Output& output) {
+    if (!c.outputManager || output.logical) return;
+    output.logical = zxdg_output_manager_v1_get_xdg_output(c.outputManager, output.output);
+    zxdg_output_v1_add_listener(output.logical, &logicalListener, &output);
+}
+
+void forget(Output& output) {
+    if (output.logical) zxdg_output_v1_destroy(output.logical);
+    if (output.output) wl_output_destroy(output.output);
+    output.logical = nullptr, output.output = nullptr;
+}
+
 void announce(void* data, wl_registry* registry, uint32_t name, const char* interface,
               uint32_t version) {
     auto* c = static_cast<Compositor*>(data);
     if (std::strcmp(interface, wl_seat_interface.name) == 0 && !c->seat) {
         c->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-    } else if (std::strcmp(interface, wl_output_interface.name) == 0) {
-        c->outputs.push_back(Output{});
-        c->outputs.back().name = name;
+    } else if (std::strcmp(interface, wl_output_interface.name) == 0 && version >= 2) {
+        // Outputs come and go while vantrel is connected; each is described as it comes.
+        Output& output = *c->outputs.emplace_back(std::make_unique<Output>());
+        output.name = name;
+        output.output =
+            static_cast<wl_output*>(wl_registry_bind(registry, name, &wl_output_interface, 2));
+        wl_output_add_listener(output.output, &outputListener, &output);
+        describe(*c, output);
+    } else if (std::strcmp(interface, zxdg_output_manager_v1_interface.name) == 0 &&
+               !c->outputManager && version >= 2) {
+        c->outputManager = static_cast<zxdg_output_manager_v1*>(
+            wl_registry_bind(registry, name, &zxdg_output_manager_v1_interface, 2));
+        for (auto& output : c->outputs)
+            describe(*c, *output);
     } else if (std::strcmp(interface, zwlr_virtual_pointer_manager_v1_interface.name) == 0) {
         c->pointerManager = static_cast<zwlr_virtual_pointer_manager_v1*>(wl_registry_bind(
             registry, name, &zwlr_virtual_pointer_manager_v1_interface, std::min(version, 2u)));
@@ -97,9 +139,9 @@ void announce(void* data, wl_registry* registry, uint32_t name, const char* inte
 }
 void withdraw(void* data, wl_registry*, uint32_t name) {
     auto* c = static_cast<Compositor*>(data);
-    std::erase_if(c->outputs, [&](const Output& o) {
-        if (o.name != name) return false;
-        if (o.output) wl_output_destroy(o.output);
+    std::erase_if(c->outputs, [&](const std::unique_ptr<Output>& o) {
+        if (o->name != name) return false;
+        forget(*o);
         return true;
     });
 }
@@ -132,8 +174,10 @@ void destroyProxies(Compositor& c) {
     destroyInputMethod(c);
     if (c.pointerManager) zwlr_virtual_pointer_manager_v1_destroy(c.pointerManager);
     if (c.keyboardManager) zwp_virtual_keyboard_manager_v1_destroy(c.keyboardManager);
-    for (Output& output : c.outputs)
-        if (output.output) wl_output_destroy(output.output);
+    for (auto& output : c.outputs)
+        forget(*output);
+    if (c.outputManager) zxdg_output_manager_v1_destroy(c.outputManager);
+    c.outputManager = nullptr;
     if (c.seat) wl_seat_destroy(c.seat);
     if (c.registry) wl_registry_destroy(c.registry);
     c.pointer = nullptr, c.keyboard = nullptr, c.pointerManager = nullptr;
@@ -165,13 +209,8 @@ Compositor* connected() {
     c.display.reset(display);
     c.registry = wl_display_get_registry(display);
     wl_registry_add_listener(c.registry, &registryListener, &c);
-    wl_display_roundtrip(display);
-    for (Output& output : c.outputs) {
-        output.output = static_cast<wl_output*>(
-            wl_registry_bind(c.registry, output.name, &wl_output_interface, 2));
-        wl_output_add_listener(output.output, &outputListener, &output);
-    }
-    wl_display_roundtrip(display);
+    wl_display_roundtrip(display); // the globals, binding outputs as they come
+    wl_display_roundtrip(display); // what the outputs say of themselves
     const char* missing = !c.seat              ? "the compositor offers no seat"
                           : !c.pointerManager  ? "the compositor offers no virtual pointer"
                           : !c.keyboardManager ? "the compositor offers no virtual keyboard"
@@ -202,13 +241,20 @@ struct Extent {
 Extent layout(const Compositor& c) {
     bool any = false;
     int32_t left = 0, top = 0, right = 0, bottom = 0;
-    for (const Output& o : c.outputs) {
-        if (o.width <= 0 || o.height <= 0) continue;
-        int32_t r = o.x + o.width / o.scale, b = o.y + o.height / o.scale;
+    for (const auto& output : c.outputs) {
+        const Output& o = *output;
+        Extent box{o.logicalX, o.logicalY, o.logicalWidth, o.logicalHeight};
+        if (!o.hasLogical) {
+            bool turned = o.transform % 2 == 1; // 90 and 270 degrees, flipped or not
+            box = {o.x, o.y, (turned ? o.height : o.width) / o.scale,
+                   (turned ? o.width : o.height) / o.scale};
+        }
+        if (box.width <= 0 || box.height <= 0) continue;
+        int32_t r = box.x + box.width, b = box.y + box.height;
         if (!any) {
-            left = o.x, top = o.y, right = r, bottom = b, any = true;
+            left = box.x, top = box.y, right = r, bottom = b, any = true;
         } else {
-            left = std::min(left, o.x), top = std::min(top, o.y);
+            left = std::min(left, box.x), top = std::min(top, box.y);
             right = std::max(right, r), bottom = std::max(bottom, b);
         }
     }
