@@ -112,6 +112,14 @@ class Sway {
         return extra;
     }
     const Account& account() const { return account_; }
+    // A sway command through its IPC socket, which it makes in the runtime directory.
+    std::string command(const std::string& text) const {
+        std::string socket = capture({"sh", "-c", "ls " + runtime_ + "/sway-ipc.*.sock"}, {});
+        while (!socket.empty() && socket.back() == '\n')
+            socket.pop_back();
+        return capture(
+            account_.command(dir_, environment({"SWAYSOCK=" + socket}), {"swaymsg", text}), {});
+    }
 
   private:
     Account account_;
@@ -288,6 +296,14 @@ TEST_F(WaylandTest, PointerMotionButtonsAndWheelArriveAtAClient) {
     EXPECT_TRUE(sees("axis: 0 (vertical), value: -15.0", 2));
 }
 
+// The last pointer position the observer printed, in its window's coordinates.
+std::pair<double, double> lastPointer(const std::string& all) {
+    size_t line = all.rfind("; x, y: ");
+    if (line == std::string::npos) return {-1, -1};
+    size_t comma = all.find(", ", line + 8);
+    return {std::stod(all.substr(line + 8)), std::stod(all.substr(comma + 2))};
+}
+
 // An output turned a quarter and scaled by 1.5: the layout is 800 × 1280 pixels shown as
 // 533 × 853, and the pointer lands on the positions asked for across all of it.
 TEST_F(WaylandTest, ATurnedAndScaledOutputIsCoveredExactly) {
@@ -300,14 +316,7 @@ TEST_F(WaylandTest, ATurnedAndScaledOutputIsCoveredExactly) {
               (json{{"ok", true}, {"width", 533}, {"height", 853}}));
     EXPECT_EQ(answer(v, {{"id", 2}, {"action", "mouse_move"}, {"x", 100}, {"y", 100}}), ok());
     ASSERT_TRUE(sees("; x, y: "));
-    auto last = [&] {
-        std::string all = events();
-        size_t line = all.rfind("; x, y: ");
-        if (line == std::string::npos) return std::pair<double, double>{-1, -1};
-        size_t comma = all.find(", ", line + 8);
-        return std::pair<double, double>{std::stod(all.substr(line + 8)),
-                                         std::stod(all.substr(comma + 2))};
-    };
+    auto last = [&] { return lastPointer(events()); };
     auto first = last();
     EXPECT_EQ(answer(v, {{"id", 3}, {"action", "mouse_move"}, {"x", 250}, {"y", 800}}), ok());
     EXPECT_TRUE(eventually([&] {
@@ -320,6 +329,29 @@ TEST_F(WaylandTest, ATurnedAndScaledOutputIsCoveredExactly) {
     EXPECT_TRUE(eventually([&] {
         auto now = last();
         return now.first - first.first == 432 && now.second - first.second == 752;
+    })) << events();
+}
+
+// An output added while vantrel is connected widens the layout, and moves span the new extent.
+// (sway 1.7 tells clients nothing when an output is disabled, so only the addition is tried.)
+TEST_F(WaylandTest, AnOutputAddedWhileConnectedWidensTheLayout) {
+    Process observer = wev();
+    Vantrel& v = vantrel();
+    EXPECT_EQ(answer(v, {{"id", 1}, {"action", "mouse_move"}, {"x", 100}, {"y", 100}}), ok());
+    ASSERT_TRUE(sees("; x, y: "));
+    auto first = lastPointer(events());
+    sway_->command("create_output");
+    sway_->command("output HEADLESS-1 position 0 0");
+    sway_->command("output HEADLESS-2 resolution 1024x768 position 1280 0");
+    EXPECT_TRUE(eventually([&] {
+        return answer(v, {{"id", 2}, {"action", "screen_size"}}) ==
+               json{{"ok", true}, {"width", 2304}, {"height", 800}};
+    }));
+    // A move computed over the old extent would land 1.8 times as far along.
+    EXPECT_EQ(answer(v, {{"id", 3}, {"action", "mouse_move"}, {"x", 400}, {"y", 300}}), ok());
+    EXPECT_TRUE(eventually([&] {
+        auto now = lastPointer(events());
+        return now.first - first.first == 300 && now.second - first.second == 200;
     })) << events();
 }
 

@@ -52,6 +52,7 @@ struct Output {
     int32_t width = 0, height = 0; // of the current mode, in pixels
     int32_t scale = 1;
     int32_t transform = 0; // WL_OUTPUT_TRANSFORM_*: the odd ones turn it a quarter
+    bool fresh = true; // bound, and what it says of itself not yet read
     bool hasLogical = false;
     int32_t logicalX = 0, logicalY = 0, logicalWidth = 0, logicalHeight = 0;
 };

@@ -164,6 +164,11 @@ void readPending(Compositor& c) {
         wl_display_cancel_read(display);
     }
     wl_display_dispatch_pending(display);
+    // An output announced just now describes itself in answer to its binding.
+    if (std::any_of(c.outputs.begin(), c.outputs.end(), [](const auto& o) { return o->fresh; }))
+        wl_display_roundtrip(display);
+    for (auto& output : c.outputs)
+        output->fresh = false;
 }
 
 // The objects are proxies of the connection; destroying them sends nothing the compositor needs
@@ -211,6 +216,8 @@ Compositor* connected() {
     wl_registry_add_listener(c.registry, &registryListener, &c);
     wl_display_roundtrip(display); // the globals, binding outputs as they come
     wl_display_roundtrip(display); // what the outputs say of themselves
+    for (auto& output : c.outputs)
+        output->fresh = false;
     const char* missing = !c.seat              ? "the compositor offers no seat"
                           : !c.pointerManager  ? "the compositor offers no virtual pointer"
                           : !c.keyboardManager ? "the compositor offers no virtual keyboard"
@@ -402,6 +409,7 @@ int64_t largestScrollAmount() {
 
 Size mainDisplaySize() {
     Compositor* c = wayland::connected();
+    if (c) wayland::readPending(*c); // outputs added or taken away since
     if (!c || wayland::broken(*c)) return {};
     wayland::Extent e = wayland::layout(*c);
     return {static_cast<double>(e.width), static_cast<double>(e.height)};
