@@ -112,13 +112,13 @@ class Sway {
         return extra;
     }
     const Account& account() const { return account_; }
-    // A sway command through its IPC socket, which it makes in the runtime directory.
-    std::string command(const std::string& text) const {
+    // swaymsg with `arguments`, through the IPC socket sway makes in the runtime directory.
+    std::string command(std::vector<std::string> arguments) const {
         std::string socket = capture({"sh", "-c", "ls " + runtime_ + "/sway-ipc.*.sock"}, {});
         while (!socket.empty() && socket.back() == '\n')
             socket.pop_back();
-        return capture(
-            account_.command(dir_, environment({"SWAYSOCK=" + socket}), {"swaymsg", text}), {});
+        arguments.insert(arguments.begin(), "swaymsg");
+        return capture(account_.command(dir_, environment({"SWAYSOCK=" + socket}), arguments), {});
     }
 
   private:
@@ -340,9 +340,9 @@ TEST_F(WaylandTest, AnOutputAddedWhileConnectedWidensTheLayout) {
     EXPECT_EQ(answer(v, {{"id", 1}, {"action", "mouse_move"}, {"x", 100}, {"y", 100}}), ok());
     ASSERT_TRUE(sees("; x, y: "));
     auto first = lastPointer(events());
-    sway_->command("create_output");
-    sway_->command("output HEADLESS-1 position 0 0");
-    sway_->command("output HEADLESS-2 resolution 1024x768 position 1280 0");
+    sway_->command({"create_output"});
+    sway_->command({"output HEADLESS-1 position 0 0"});
+    sway_->command({"output HEADLESS-2 resolution 1024x768 position 1280 0"});
     EXPECT_TRUE(eventually([&] {
         return answer(v, {{"id", 2}, {"action", "screen_size"}}) ==
                json{{"ok", true}, {"width", 2304}, {"height", 800}};
@@ -440,6 +440,25 @@ TEST_F(WaylandTest, ASecondInputMethodOnTheSeatTypesOnKeys) {
     EXPECT_EQ(typed(expected.size()), expected);
     EXPECT_EQ(second.finish(), 0);
     EXPECT_EQ(readAll(dir_.path + "/second.err"), "");
+}
+
+// zenity's entry, a GTK program on Wayland: it decodes keys with GDK and takes text input, and
+// prints the entry's text when Return is pressed.
+TEST_F(WaylandTest, TextArrivesExactlyInAGtkEntry) {
+    if (capture({"sh", "-c", "command -v zenity"}, {}).empty()) GTEST_SKIP() << "no zenity";
+    Process entry = sway_->client({"zenity", "--entry", "--text", "type"}, "zenity.out");
+    ASSERT_TRUE(eventually([&] {
+        return sway_->command({"-t", "get_tree"}).find("\"app_id\": \"zenity\"") !=
+               std::string::npos;
+    }));
+    Vantrel& v = vantrel();
+    std::string text = "h\u00e9llo w\u00f6rld \u03b1\u03b2\u03b3 \u041f\u0440\u0438 "
+                       "\u4e2d\u6587 \U0001F600 \U0001F469\u200d\U0001F4BB "
+                       "\U0001F44D\U0001F3FD \U0001F1E9\U0001F1EA e\u0301 \u223c\u2030 \U00020000";
+    EXPECT_EQ(answer(v, {{"id", 1}, {"action", "type"}, {"text", text}}), ok());
+    EXPECT_EQ(answer(v, {{"id", 2}, {"action", "key"}, {"text", "return"}}), ok());
+    EXPECT_TRUE(eventually([&] { return !entry.running(); }));
+    EXPECT_EQ(readAll(dir_.path + "/zenity.out"), text + "\n");
 }
 
 // Chromium on the same compositor, as a native Wayland client, which takes text input; the page
