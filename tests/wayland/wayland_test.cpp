@@ -565,5 +565,44 @@ TEST_F(WaylandTest, ThreeHundredRandomClustersArriveExactlyInABrowser) {
     EXPECT_EQ(value, text);
 }
 
+// weston offers neither virtual input protocol (nor do GNOME and KDE): vantrel is refused there
+// with the reason, and uses X11 when DISPLAY names a server, as it would reach XWayland's clients.
+TEST(WaylandWithoutVirtualInput, IsRefusedWithTheReasonOrLeavesTheSessionToX11) {
+    if (capture({"sh", "-c", "command -v weston"}, {}).empty()) GTEST_SKIP() << "no weston";
+    TempDir dir;
+    std::string runtime = dir.path + "/run";
+    mkdir(runtime.c_str(), 0700);
+    // A shell and no input method of weston's own: weston starts no clients that could outlive it.
+    std::ofstream(dir.path + "/weston.ini") << "[core]\nshell=fullscreen-shell.so\n"
+                                            << "[input-method]\npath=\n";
+    Process weston({"weston", "--backend=headless-backend.so", "--socket=wayland-w",
+                    "--config=" + dir.path + "/weston.ini"},
+                   {"XDG_RUNTIME_DIR=" + runtime}, dir.path + "/weston.log");
+    struct stat info {};
+    ASSERT_TRUE(eventually([&] { return stat((runtime + "/wayland-w").c_str(), &info) == 0; }));
+    const std::vector<std::string> session = {"XDG_RUNTIME_DIR=" + runtime,
+                                              "WAYLAND_DISPLAY=wayland-w"};
+    {
+        std::vector<std::string> environment = session;
+        environment.push_back("DISPLAY=");
+        Vantrel v(VANTREL_EXECUTABLE, environment, dir.path + "/vantrel.err");
+        json refused = v.request({{"id", 1}, {"action", "key"}, {"text", "a"}});
+        EXPECT_EQ(refused["ok"], false);
+        std::string detail = refused.value("detail", "");
+        EXPECT_EQ(detail.rfind("wayland: the compositor offers no ", 0), 0u) << detail;
+        EXPECT_NE(detail.find("; x11: DISPLAY is not set"), std::string::npos) << detail;
+        EXPECT_EQ(v.finish(), 0);
+    }
+    XServer server;
+    std::vector<std::string> environment = session;
+    environment.push_back(server.env());
+    Vantrel v(VANTREL_EXECUTABLE, environment, dir.path + "/vantrel.err");
+    EXPECT_EQ(v.request({{"id", 2}, {"action", "key"}, {"text", "a"}}),
+              (json{{"id", 2}, {"ok", true}}));
+    EXPECT_EQ(v.request({{"id", 3}, {"action", "version"}}).value("platform", ""), "x11");
+    EXPECT_EQ(v.finish(), 0);
+    EXPECT_EQ(readAll(dir.path + "/vantrel.err"), "");
+}
+
 } // namespace
 } // namespace vantrel::testing
