@@ -245,9 +245,14 @@ bool loadLayout(Compositor& c) {
 }
 
 void expectText(Compositor& c, std::span<const uint16_t> units) {
+    // While the focused client takes text from the input method, characters beyond the Basic
+    // Multilingual Plane go there and need no key (one that does after all is added when it
+    // comes).
+    bool committed = c.inputMethod.active;
     std::vector<xkb_keysym_t> absent;
     for (const Wanted& wanted : xkb::keysymsOf(units))
-        if (!present(c, wanted)) absent.push_back(wanted.bindAs);
+        if (!present(c, wanted) && !(committed && wanted.bindAs >= 0x1010000))
+            absent.push_back(wanted.bindAs);
     addKeysyms(c, absent);
     c.upcoming = std::move(absent);
 }
