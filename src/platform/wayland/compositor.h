@@ -52,7 +52,7 @@ struct Output {
     int32_t width = 0, height = 0; // of the current mode, in pixels
     int32_t scale = 1;
     int32_t transform = 0; // WL_OUTPUT_TRANSFORM_*: the odd ones turn it a quarter
-    bool fresh = true; // bound, and what it says of itself not yet read
+    bool fresh = true;     // bound, and what it says of itself not yet read
     bool hasLogical = false;
     int32_t logicalX = 0, logicalY = 0, logicalWidth = 0, logicalHeight = 0;
 };
@@ -78,6 +78,14 @@ struct InputMethod {
     bool active = false;
     bool unavailable = false; // another input method has the seat
     uint32_t serial = 0;
+    // The text before the client's cursor, as its last state reported it (empty when it does
+    // not report one), and the same as the next done will make it.
+    std::optional<std::string> beforeCursor, pendingBeforeCursor;
+    // What the client should show before its cursor once it has handled the keys sent since the
+    // last commit: the end of that commit and the text typed on keys after it. Empty when those
+    // keys did something else than type text, or there were none.
+    std::string expected;
+    bool keysSinceCommit = false;
 };
 
 struct Compositor {
@@ -107,6 +115,7 @@ struct Compositor {
     // The keysyms the text being typed lacks, in order; the keymap takes them 48 at a time.
     std::vector<xkb_keysym_t> upcoming;
 
+    Clock::time_point lastKey;       // when a key last went down or up
     std::map<uint32_t, Stroke> held; // by the core's key code, typed text or media key
     Point position;                  // where vantrel last put the pointer
 };
@@ -116,6 +125,10 @@ std::optional<Compositor>& compositor();
 
 // Why the last trust check said no, in a few words; empty when it said yes.
 std::string& refusalDetail();
+
+// Sends what is queued, then reads and handles what the compositor sent, waiting up to `wait`
+// for something to come.
+void readEvents(Compositor& c, std::chrono::milliseconds wait);
 
 // Milliseconds for an event's time stamp.
 uint32_t now();
@@ -133,6 +146,9 @@ void releaseKeys(Compositor& c);
 // Returns false when it does not (or no input method is to be had): the cluster is then typed
 // on keys.
 bool commitThroughInputMethod(Compositor& c, std::span<const uint16_t> units);
+// What the client was sent on keys since, to be handled before the next commit: a cluster of
+// text, or (no units) a key that types none.
+void typedOnKeys(Compositor& c, std::span<const uint16_t> units);
 void destroyInputMethod(Compositor& c);
 
 } // namespace vantrel::platform::wayland

@@ -39,6 +39,20 @@ std::string& refusalDetail() {
     return detail;
 }
 
+void readEvents(Compositor& c, std::chrono::milliseconds wait) {
+    wl_display* display = c.display.get();
+    while (wl_display_prepare_read(display) != 0)
+        wl_display_dispatch_pending(display);
+    wl_display_flush(display);
+    pollfd in{wl_display_get_fd(display), POLLIN, 0};
+    if (::poll(&in, 1, static_cast<int>(wait.count())) > 0) {
+        wl_display_read_events(display);
+    } else {
+        wl_display_cancel_read(display);
+    }
+    wl_display_dispatch_pending(display);
+}
+
 uint32_t now() {
     return static_cast<uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
@@ -154,16 +168,7 @@ bool broken(const Compositor& c) {
 // Reads what the compositor sent, without waiting: output changes, and a closed connection.
 void readPending(Compositor& c) {
     wl_display* display = c.display.get();
-    while (wl_display_prepare_read(display) != 0)
-        wl_display_dispatch_pending(display);
-    wl_display_flush(display);
-    pollfd in{wl_display_get_fd(display), POLLIN, 0};
-    if (::poll(&in, 1, 0) > 0) {
-        wl_display_read_events(display);
-    } else {
-        wl_display_cancel_read(display);
-    }
-    wl_display_dispatch_pending(display);
+    readEvents(c, std::chrono::milliseconds(0));
     // An output announced just now describes itself in answer to its binding.
     if (std::any_of(c.outputs.begin(), c.outputs.end(), [](const auto& o) { return o->fresh; }))
         wl_display_roundtrip(display);

@@ -11,8 +11,7 @@
 
 #include "input-method-unstable-v2-client-protocol.h"
 #include "platform/wayland/compositor.h"
-
-#include <poll.h>
+#include "support/wait.h"
 
 #include <algorithm>
 
@@ -25,18 +24,42 @@ namespace {
 // that has none never does, and its first such text waits this long once.
 constexpr auto activationWait = std::chrono::milliseconds(200);
 
+// Key events and commits reach a client by different objects, and a client may not handle them
+// in the order they came: GTK emits a commit as it reads it, but a key event only when its main
+// loop takes it from its queue, so a commit right after a key overtakes it. A commit therefore
+// waits until the client has handled the keys before it: until the text before its cursor, which
+// a client that takes text input reports after each change, ends with what they typed (at most
+// keysHandledWait), or, for a client that reports no text or keys that typed none, for
+// keysRest after the last key.
+constexpr auto keysHandledWait = std::chrono::milliseconds(100);
+constexpr auto keysRest = std::chrono::milliseconds(20);
+// How much of the text typed since the last commit is compared: enough to tell the report that
+// follows the last key from the ones before it, and within what clients report around a cursor.
+constexpr size_t comparedCharacters = 8;
+
 void activate(void* data, zwp_input_method_v2*) {
-    static_cast<InputMethod*>(data)->pendingActive = true;
+    auto* method = static_cast<InputMethod*>(data);
+    method->pendingActive = true;
+    method->pendingBeforeCursor.reset(); // a new text input states its text afresh
+    // Keys sent before went to the client that had the focus then.
+    method->keysSinceCommit = false;
+    method->expected.clear();
 }
 void deactivate(void* data, zwp_input_method_v2*) {
     static_cast<InputMethod*>(data)->pendingActive = false;
 }
-void surroundingText(void*, zwp_input_method_v2*, const char*, uint32_t, uint32_t) {}
+void surroundingText(void* data, zwp_input_method_v2*, const char* text, uint32_t cursor,
+                     uint32_t) {
+    std::string_view all(text ? text : "");
+    static_cast<InputMethod*>(data)->pendingBeforeCursor =
+        std::string(all.substr(0, std::min<size_t>(cursor, all.size())));
+}
 void textChangeCause(void*, zwp_input_method_v2*, uint32_t) {}
 void contentType(void*, zwp_input_method_v2*, uint32_t, uint32_t) {}
 void done(void* data, zwp_input_method_v2*) {
     auto* method = static_cast<InputMethod*>(data);
     method->active = method->pendingActive;
+    method->beforeCursor = method->pendingBeforeCursor;
     ++method->serial;
 }
 void unavailable(void* data, zwp_input_method_v2*) {
@@ -82,24 +105,46 @@ std::string utf8Of(std::span<const uint16_t> units) {
     return text;
 }
 
+// The end of `text`: its last `characters` code points.
+std::string lastCharacters(const std::string& text, size_t characters) {
+    size_t at = text.size();
+    while (at > 0 && characters > 0) {
+        --at;
+        if ((static_cast<unsigned char>(text[at]) & 0xC0) != 0x80) --characters;
+    }
+    return text.substr(at);
+}
+
+bool keysHandled(const InputMethod& method) {
+    return method.beforeCursor && method.beforeCursor->ends_with(method.expected);
+}
+
+// Waits until the client has handled the keys sent since the last commit (see keysHandledWait).
+void awaitKeys(Compositor& c) {
+    InputMethod& method = c.inputMethod;
+    if (!method.keysSinceCommit) return;
+    wl_display* display = c.display.get();
+    if (method.beforeCursor && !method.expected.empty()) {
+        Clock::time_point until = Clock::now() + keysHandledWait;
+        while (!keysHandled(method) && method.active && wl_display_get_error(display) == 0) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+            if (left.count() <= 0) break;
+            readEvents(c, left);
+        }
+    } else if (Clock::now() < c.lastKey + keysRest) {
+        wl_display_flush(display);
+        sleepUntil(c.lastKey + keysRest);
+    }
+}
+
 // Reads what the compositor sends until the focused client takes text, the seat is refused, or
 // `until` passes.
 void awaitActivation(Compositor& c, Clock::time_point until) {
-    wl_display* display = c.display.get();
     const InputMethod& method = c.inputMethod;
-    while (!method.active && !method.unavailable && wl_display_get_error(display) == 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+    while (!method.active && !method.unavailable && wl_display_get_error(c.display.get()) == 0) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
         if (left.count() <= 0) return;
-        while (wl_display_prepare_read(display) != 0)
-            wl_display_dispatch_pending(display);
-        wl_display_flush(display);
-        pollfd in{wl_display_get_fd(display), POLLIN, 0};
-        if (::poll(&in, 1, static_cast<int>(left.count())) > 0) {
-            wl_display_read_events(display);
-        } else {
-            wl_display_cancel_read(display);
-        }
-        wl_display_dispatch_pending(display);
+        readEvents(c, left);
     }
 }
 
@@ -123,9 +168,27 @@ bool commitThroughInputMethod(Compositor& c, std::span<const uint16_t> units) {
         wl_display_roundtrip(c.display.get());
     }
     if (!method.active || method.unavailable) return false;
-    zwp_input_method_v2_commit_string(method.object, utf8Of(units).c_str());
+    awaitKeys(c);
+    if (!method.active) return false; // focus moved meanwhile
+    std::string text = utf8Of(units);
+    zwp_input_method_v2_commit_string(method.object, text.c_str());
     zwp_input_method_v2_commit(method.object, method.serial);
+    method.expected = lastCharacters(text, comparedCharacters);
+    method.keysSinceCommit = false;
     return true;
+}
+
+void typedOnKeys(Compositor& c, std::span<const uint16_t> units) {
+    InputMethod& method = c.inputMethod;
+    // A line end or a tab moves the cursor or the focus rather than adding itself to the text.
+    bool text = !units.empty() &&
+                std::none_of(units.begin(), units.end(), [](uint16_t unit) { return unit < 0x20; });
+    if (!text) {
+        method.expected.clear();
+    } else if (!method.keysSinceCommit || !method.expected.empty()) {
+        method.expected = lastCharacters(method.expected + utf8Of(units), comparedCharacters);
+    }
+    method.keysSinceCommit = true;
 }
 
 void destroyInputMethod(Compositor& c) {

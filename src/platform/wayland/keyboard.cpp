@@ -90,6 +90,7 @@ void sendKey(Compositor& c, xkb_keycode_t keycode, bool down) {
                                      : WL_KEYBOARD_KEY_STATE_RELEASED);
     xkb_state_update_key(c.state.get(), keycode, down ? XKB_KEY_DOWN : XKB_KEY_UP);
     sendModifiers(c);
+    c.lastKey = Clock::now();
 }
 
 // Takes `text` as the keymap: compiles it as clients will, uploads it, and works out where each
@@ -263,6 +264,7 @@ void postKey(Compositor& c, const EventRecord& event) {
         if (!event.keyDown) return releaseHeld(c, typedTextKey);
         releaseHeld(c, typedTextKey);
         if (commitThroughInputMethod(c, *event.text)) return;
+        typedOnKeys(c, *event.text);
         std::vector<Wanted> syms = xkb::keysymsOf(*event.text);
         for (size_t i = 0; i < syms.size(); ++i) {
             // More characters than spare keys: the keymap takes the next ones when they come.
@@ -290,6 +292,7 @@ void postKey(Compositor& c, const EventRecord& event) {
     }
     uint32_t slot = event.keyCode;
     if (!event.keyDown) return releaseHeld(c, slot);
+    typedOnKeys(c, {});
     releaseHeld(c, slot);
     std::optional<Stroke> stroke = strokeFor(c, exactly(xkb::keysymForKeyCode(event.keyCode)));
     if (!stroke) return;
