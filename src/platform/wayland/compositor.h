@@ -86,6 +86,9 @@ struct InputMethod {
     // keys did something else than type text, or there were none.
     std::string expected;
     bool keysSinceCommit = false;
+    // Whether the client's reports follow what keys type (Chromium reports its text only after
+    // commits); until a wait for one runs out, each activation is taken to.
+    bool reportsKeys = true;
 };
 
 struct Compositor {

@@ -30,7 +30,8 @@ constexpr auto activationWait = std::chrono::milliseconds(200);
 // waits until the client has handled the keys before it: until the text before its cursor, which
 // a client that takes text input reports after each change, ends with what they typed (at most
 // keysHandledWait), or, for a client that reports no text or keys that typed none, for
-// keysRest after the last key.
+// keysRest after the last key. A client whose report does not come in time is given the rest
+// for as long as its text input stays active.
 constexpr auto keysHandledWait = std::chrono::milliseconds(100);
 constexpr auto keysRest = std::chrono::milliseconds(20);
 // How much of the text typed since the last commit is compared: enough to tell the report that
@@ -44,6 +45,7 @@ void activate(void* data, zwp_input_method_v2*) {
     // Keys sent before went to the client that had the focus then.
     method->keysSinceCommit = false;
     method->expected.clear();
+    method->reportsKeys = true;
 }
 void deactivate(void* data, zwp_input_method_v2*) {
     static_cast<InputMethod*>(data)->pendingActive = false;
@@ -124,11 +126,15 @@ void awaitKeys(Compositor& c) {
     InputMethod& method = c.inputMethod;
     if (!method.keysSinceCommit) return;
     wl_display* display = c.display.get();
-    if (method.beforeCursor && !method.expected.empty()) {
+    if (method.beforeCursor && !method.expected.empty() && method.reportsKeys) {
         Clock::time_point until = Clock::now() + keysHandledWait;
         while (!keysHandled(method) && method.active && wl_display_get_error(display) == 0) {
             auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
-            if (left.count() <= 0) break;
+            if (left.count() <= 0) {
+                // No report came for them: this client is given the rest from now on.
+                method.reportsKeys = false;
+                break;
+            }
             readEvents(c, left);
         }
     } else if (Clock::now() < c.lastKey + keysRest) {
