@@ -528,6 +528,36 @@ TEST_F(WaylandTest, TextRightAfterAClickIntoAFieldArrivesExactlyInABrowser) {
     EXPECT_EQ(value, expected);
 }
 
+TEST_F(WaylandTest, TextRightAfterTabMovesTheFocusArrivesExactlyInABrowser) {
+    if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";
+    Vantrel& v = vantrel();
+    Browser browser(sway_->vantrelEnvironment({"HOME=" + dir_.path}), browserFlags,
+                    std::string(VANTREL_PAGES) + "/fields.html", dir_.path);
+    EXPECT_EQ(answer(v, {{"id", 1}, {"action", "left_click"}, {"x", 300}, {"y", 100}}), ok());
+    // Tab moves the focus to the other field, and the client turns its text input off for the
+    // one and on for the other: the cluster typed right after it belongs to the new field.
+    std::string fields[2];
+    int id = 2;
+    for (int round = 0; round < 8; ++round) {
+        std::string text = "\U0001F600" + std::to_string(round) + "\U0001F44D\U0001F3FD";
+        EXPECT_EQ(answer(v, {{"id", id++}, {"action", "type"}, {"text", text}}), ok());
+        fields[round % 2] += text;
+        for (int step = 0; step < 2; ++step)
+            EXPECT_EQ(answer(v, {{"id", id++},
+                                 {"action", "key"},
+                                 {"text", round % 2 ? "shift+tab" : "tab"}}),
+                      ok());
+    }
+    std::string values[2];
+    eventually([&] {
+        values[0] = browser.evaluate("document.getElementById('first').value").get<std::string>();
+        values[1] = browser.evaluate("document.getElementById('second').value").get<std::string>();
+        return values[0] == fields[0] && values[1] == fields[1];
+    });
+    EXPECT_EQ(values[0], fields[0]);
+    EXPECT_EQ(values[1], fields[1]);
+}
+
 TEST_F(WaylandTest, ThreeHundredRandomClustersArriveExactlyInABrowser) {
     if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";
     Vantrel& v = vantrel();

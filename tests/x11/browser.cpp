@@ -111,6 +111,8 @@ Browser::Browser(const std::vector<std::string>& environment, const std::vector<
     argv.insert(argv.end(), flags.begin(), flags.end());
     argv.push_back("--app=file://" + page);
     process_ = Process(argv, environment, dir + "/chromium.log");
+    // The page's file name, as its address ends (a directory's name may be escaped there).
+    std::string name = page.substr(page.rfind('/') + 1);
     // Chromium writes the port it listens on into its profile.
     int port = 0;
     auto deadline = std::chrono::steady_clock::now() + 60s;
@@ -122,8 +124,7 @@ Browser::Browser(const std::vector<std::string>& environment, const std::vector<
             json targets = json::parse(httpGet(port, "/json/list"), nullptr, false);
             if (targets.is_array())
                 for (const json& t : targets)
-                    if (t.value("type", "") == "page" &&
-                        t.value("url", "").find("record.html") != std::string::npos)
+                    if (t.value("type", "") == "page" && t.value("url", "").ends_with(name))
                         target = t.value("webSocketDebuggerUrl", "");
             if (!target.empty()) break;
         }

@@ -89,6 +89,9 @@ struct InputMethod {
     // Whether the client's reports follow what keys type (Chromium reports its text only after
     // commits); until a wait for one runs out, each activation is taken to.
     bool reportsKeys = true;
+    // When a key that types no text or a button last went to the client: either may move its
+    // focus, and it turns its text input off and on only as it handles them.
+    Clock::time_point focusMayMove;
 };
 
 struct Compositor {
@@ -152,6 +155,8 @@ bool commitThroughInputMethod(Compositor& c, std::span<const uint16_t> units);
 // What the client was sent on keys since, to be handled before the next commit: a cluster of
 // text, or (no units) a key that types none.
 void typedOnKeys(Compositor& c, std::span<const uint16_t> units);
+// A button went down or up: the focus may move.
+void clicked(Compositor& c);
 void destroyInputMethod(Compositor& c);
 
 } // namespace vantrel::platform::wayland

@@ -300,6 +300,7 @@ void postMouse(Compositor& c, const EventRecord& event) {
     if (!button || event.location.x != c.position.x || event.location.y != c.position.y)
         moveTo(c, event.location);
     if (!button) return;
+    clicked(c);
     zwlr_virtual_pointer_v1_button(c.pointer, now(), button,
                                    press ? WL_POINTER_BUTTON_STATE_PRESSED
                                          : WL_POINTER_BUTTON_STATE_RELEASED);

@@ -170,8 +170,17 @@ bool commitThroughInputMethod(Compositor& c, std::span<const uint16_t> units) {
         zwp_input_method_v2_add_listener(method.object, &listener, &method);
         awaitActivation(c, Clock::now() + activationWait);
     } else {
-        // Focus may have moved since: the compositor has told vantrel by now.
+        // A key or a click just sent may move the focus, to a field or away from one, and the
+        // client tells the compositor only once it has handled them: it is given the rest after
+        // them before the compositor is asked, and, when its text input is off then, what is
+        // left of the activation wait since them (a field it turns text input on for).
+        Clock::time_point moved = method.focusMayMove;
+        if (Clock::now() < moved + keysRest) {
+            wl_display_flush(c.display.get());
+            sleepUntil(moved + keysRest);
+        }
         wl_display_roundtrip(c.display.get());
+        if (!method.active) awaitActivation(c, moved + activationWait);
     }
     if (!method.active || method.unavailable) return false;
     awaitKeys(c);
@@ -191,10 +200,15 @@ void typedOnKeys(Compositor& c, std::span<const uint16_t> units) {
                 std::none_of(units.begin(), units.end(), [](uint16_t unit) { return unit < 0x20; });
     if (!text) {
         method.expected.clear();
+        method.focusMayMove = Clock::now();
     } else if (!method.keysSinceCommit || !method.expected.empty()) {
         method.expected = lastCharacters(method.expected + utf8Of(units), comparedCharacters);
     }
     method.keysSinceCommit = true;
+}
+
+void clicked(Compositor& c) {
+    c.inputMethod.focusMayMove = Clock::now();
 }
 
 void destroyInputMethod(Compositor& c) {
