@@ -187,6 +187,12 @@ class WaylandTest : public ::testing::Test {
         return observer;
     }
     std::string events() { return readAll(dir_.path + "/wev.out"); }
+    // Chromium as a native Wayland client, showing one of the tests' pages.
+    Browser chromium(const std::string& page) {
+        return Browser(sway_->vantrelEnvironment({"HOME=" + dir_.path}),
+                       {"--ozone-platform=wayland"}, std::string(VANTREL_PAGES) + "/" + page,
+                       dir_.path);
+    }
     // Waits until the observer has printed `text` at least `count` times.
     bool sees(const std::string& text, size_t count = 1) {
         return eventually([&] { return occurrences(events(), text) >= count; });
@@ -470,13 +476,11 @@ TEST_F(WaylandTest, TextArrivesExactlyInAGtkEntry) {
 // Chromium on the same compositor, as a native Wayland client, which takes text input; the page
 // records what arrives. Its key events carry one UTF-16 unit, so characters beyond the Basic
 // Multilingual Plane reach it only through the input method.
-const std::vector<std::string> browserFlags = {"--ozone-platform=wayland"};
 
 TEST_F(WaylandTest, TextArrivesExactlyInABrowser) {
     if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";
     Vantrel& v = vantrel();
-    Browser browser(sway_->vantrelEnvironment({"HOME=" + dir_.path}), browserFlags,
-                    std::string(VANTREL_PAGES) + "/record.html", dir_.path);
+    Browser browser = chromium("record.html");
     EXPECT_EQ(answer(v, {{"id", 1}, {"action", "left_click"}, {"x", 300}, {"y", 100}}), ok());
     int id = 2;
     for (const char* text : {
@@ -507,8 +511,7 @@ TEST_F(WaylandTest, TextArrivesExactlyInABrowser) {
 TEST_F(WaylandTest, TextRightAfterAClickIntoAFieldArrivesExactlyInABrowser) {
     if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";
     Vantrel& v = vantrel();
-    Browser browser(sway_->vantrelEnvironment({"HOME=" + dir_.path}), browserFlags,
-                    std::string(VANTREL_PAGES) + "/record.html", dir_.path);
+    Browser browser = chromium("record.html");
     std::string expected;
     int id = 1;
     for (const char* text : {"\U0001F600 first", "\U0001F44D\U0001F3FD", "\U00020001x"}) {
@@ -531,8 +534,7 @@ TEST_F(WaylandTest, TextRightAfterAClickIntoAFieldArrivesExactlyInABrowser) {
 TEST_F(WaylandTest, TextRightAfterTabMovesTheFocusArrivesExactlyInABrowser) {
     if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";
     Vantrel& v = vantrel();
-    Browser browser(sway_->vantrelEnvironment({"HOME=" + dir_.path}), browserFlags,
-                    std::string(VANTREL_PAGES) + "/fields.html", dir_.path);
+    Browser browser = chromium("fields.html");
     EXPECT_EQ(answer(v, {{"id", 1}, {"action", "left_click"}, {"x", 300}, {"y", 100}}), ok());
     // Tab moves the focus to the other field, and the client turns its text input off for the
     // one and on for the other: the cluster typed right after it belongs to the new field.
@@ -561,8 +563,7 @@ TEST_F(WaylandTest, TextRightAfterTabMovesTheFocusArrivesExactlyInABrowser) {
 TEST_F(WaylandTest, ThreeHundredRandomClustersArriveExactlyInABrowser) {
     if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";
     Vantrel& v = vantrel();
-    Browser browser(sway_->vantrelEnvironment({"HOME=" + dir_.path}), browserFlags,
-                    std::string(VANTREL_PAGES) + "/record.html", dir_.path);
+    Browser browser = chromium("record.html");
     EXPECT_EQ(answer(v, {{"id", 1}, {"action", "left_click"}, {"x", 300}, {"y", 100}}), ok());
     // Mostly characters the layout lacks, from several scripts: many more than the spare keys,
     // so the keymap changes several times within the text; some beyond the Basic Multilingual

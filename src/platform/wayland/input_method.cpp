@@ -117,6 +117,13 @@ std::string lastCharacters(const std::string& text, size_t characters) {
     return text.substr(at);
 }
 
+// Sends what is queued and waits until `until`, so that the client has that long to handle it.
+void restUntil(Compositor& c, Clock::time_point until) {
+    if (Clock::now() >= until) return;
+    wl_display_flush(c.display.get());
+    sleepUntil(until);
+}
+
 bool keysHandled(const InputMethod& method) {
     return method.beforeCursor && method.beforeCursor->ends_with(method.expected);
 }
@@ -137,9 +144,8 @@ void awaitKeys(Compositor& c) {
             }
             readEvents(c, left);
         }
-    } else if (Clock::now() < c.lastKey + keysRest) {
-        wl_display_flush(display);
-        sleepUntil(c.lastKey + keysRest);
+    } else {
+        restUntil(c, c.lastKey + keysRest);
     }
 }
 
@@ -175,10 +181,7 @@ bool commitThroughInputMethod(Compositor& c, std::span<const uint16_t> units) {
         // them before the compositor is asked, and, when its text input is off then, what is
         // left of the activation wait since them (a field it turns text input on for).
         Clock::time_point moved = method.focusMayMove;
-        if (Clock::now() < moved + keysRest) {
-            wl_display_flush(c.display.get());
-            sleepUntil(moved + keysRest);
-        }
+        restUntil(c, moved + keysRest);
         wl_display_roundtrip(c.display.get());
         if (!method.active) awaitActivation(c, moved + activationWait);
     }
