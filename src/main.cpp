@@ -1,5 +1,6 @@
 // vantrel: reads one JSON request per line on standard input and answers each with one JSON line
-// on standard output, once its input events have been posted. No arguments, no options.
+// on standard output, once its input events have been posted. Its only options are --version and
+// --help; it ignores any other argument.
 
 #include "channel/request_loop.h"
 #include "dispatch/dispatcher.h"
@@ -7,11 +8,45 @@
 #include "platform/event_services.h"
 #include "support/held.h"
 #include "support/stop.h"
+#include "support/wait.h"
 
 #include <csignal>
+#include <cstring>
+#include <string_view>
 #include <unistd.h>
 
-int main() {
+namespace {
+
+constexpr std::string_view usage =
+    "usage: vantrel [--version | --help]\n"
+    "Drives the mouse and the keyboard: reads one JSON request per line on standard input and\n"
+    "writes one JSON reply per line on standard output when the request's input has been\n"
+    "delivered, for example\n"
+    "  {\"id\":1,\"action\":\"left_click\",\"x\":100,\"y\":200}  ->  {\"id\":1,\"ok\":true}\n"
+    "It ends, releasing what it holds, at the end of its input, when the reader of its replies\n"
+    "has gone, or on SIGTERM, SIGINT, SIGHUP or SIGQUIT. See vantrel(1) for every action.\n";
+
+// Writes the whole text to standard output; false when it cannot.
+bool writeAll(std::string_view text) {
+    while (!text.empty()) {
+        ssize_t written = ::write(STDOUT_FILENO, text.data(), text.size());
+        if (written < 0) return false;
+        text.remove_prefix(static_cast<size_t>(written));
+    }
+    return true;
+}
+
+// How long a mouse button still held at the end of input waits for the sign that the driver
+// died rather than closed its end: a dying process closes its descriptors one after the other,
+// and a stop signal sent with the end of input may come a moment after it.
+constexpr auto endOfInputGrace = std::chrono::milliseconds(20);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--version") == 0)
+        return writeAll("vantrel " VANTREL_VERSION "\n") ? 0 : 1;
+    if (argc > 1 && std::strcmp(argv[1], "--help") == 0) return writeAll(usage) ? 0 : 1;
     // A reader that closes its end must not kill the process: the failed write tells the loop.
     std::signal(SIGPIPE, SIG_IGN);
     vantrel::catchStopSignals();
@@ -19,13 +54,29 @@ int main() {
     vantrel::accessibilityActions();
     vantrel::platform::openEventServices();
     vantrel::LoopEnd end = vantrel::runRequestLoop(STDIN_FILENO);
-    // At the end of input a mouse button stays held, since a caller may press in one short-lived
-    // process and release in the next; keys are let go, as nothing later could release them.
-    if (end == vantrel::LoopEnd::endOfInput)
-        vantrel::releaseHeldKeys();
-    else
-        vantrel::releaseAllHeld();
+    if (end == vantrel::LoopEnd::endOfInput) {
+        // At the end of input a mouse button stays held, since a caller may press in one
+        // short-lived process and release in the next; keys are let go, as nothing later could
+        // release them. A driver that died, or a stop signal, releases the button too, also
+        // when it comes just after the end of input; so the button's fate is known before
+        // anything is released, and everything goes in the one order, last pressed first.
+        bool buttonHeld = false;
+        for (uint32_t button = 0; button <= vantrel::platform::mouseButtonForward; ++button)
+            buttonHeld = buttonHeld || vantrel::isHeld(vantrel::Held::Kind::button, button);
+        bool stopped = buttonHeld
+                           ? !vantrel::sleepUntil(vantrel::WaitClock::now() + endOfInputGrace)
+                           : !vantrel::takePendingSignals();
+        if (stopped)
+            end = vantrel::stopSignal() != 0 ? vantrel::LoopEnd::stopped
+                                             : vantrel::LoopEnd::readerGone;
+        else
+            vantrel::releaseHeldKeys();
+    }
+    if (end != vantrel::LoopEnd::endOfInput) vantrel::releaseAllHeld();
     vantrel::platform::closeEventServices();
-    if (end == vantrel::LoopEnd::stopped) vantrel::dieOf(vantrel::stopSignal());
+    // A stop signal that came while releasing still ends the process by that signal.
+    vantrel::takePendingSignals();
+    if (end == vantrel::LoopEnd::stopped || vantrel::stopSignal() != 0)
+        vantrel::dieOf(vantrel::stopSignal());
     return 0;
 }

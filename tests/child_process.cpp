@@ -161,10 +161,23 @@ std::string Conversation::restOfOutput() {
     }
 }
 
+void Conversation::finishInput() {
+    if (in_ >= 0) close(in_);
+    in_ = -1;
+}
+
 int Conversation::finish() {
     if (in_ >= 0) close(in_);
     in_ = -1;
     return wait().exitStatus;
+}
+
+void Conversation::abandon(bool outputFirst) {
+    int& first = outputFirst ? out_ : in_;
+    int& second = outputFirst ? in_ : out_;
+    close(first);
+    close(second);
+    first = second = -1;
 }
 
 void Conversation::signal(int number) {

@@ -46,7 +46,12 @@ class Conversation {
     std::string restOfOutput();
     // Closes standard input and waits; returns the exit status.
     int finish();
+    // Closes standard input without waiting.
+    void finishInput();
     void signal(int number);
+    // Closes both ends the test holds, output first or input first, as a driver that dies
+    // without a word does (its standard error stays readable).
+    void abandon(bool outputFirst);
     // Waits for the child to end, without closing its input.
     Ending wait();
 

@@ -75,6 +75,20 @@ TEST(MouseDown, AnyButtonIsHeldUntilItsReleaseAndMovesBetweenDragIt) {
     EXPECT_EQ(posts[6], (std::vector<json>{mouse(5, 0, 0), mouse(1, 0, 0)}));
 }
 
+TEST(MouseDown, TheSideButtonsAreOtherButtonsThreeAndFour) {
+    auto posts = postsOf({R"({"action":"mouse_down","button":"back","x":4,"y":0})",
+                          R"({"action":"mouse_down","button":"forward","x":4,"y":0})",
+                          R"({"action":"mouse_move","x":6,"y":0})",
+                          R"({"action":"mouse_up","button":"back","x":6,"y":0})",
+                          R"({"action":"release_all"})"});
+    EXPECT_EQ(posts[0], (std::vector<json>{mouse(5, 4, 0), mouse(25, 4, 0, 3)}));
+    // Every move, including the approach of the next press, drags the lowest held button.
+    EXPECT_EQ(posts[1], (std::vector<json>{mouse(27, 4, 0, 3), mouse(25, 4, 0, 4)}));
+    EXPECT_EQ(posts[2], (std::vector<json>{mouse(27, 6, 0, 3)}));
+    EXPECT_EQ(posts[3], (std::vector<json>{mouse(26, 6, 0, 3)}));
+    EXPECT_EQ(posts[4], (std::vector<json>{mouse(26, 6, 0, 4)}));
+}
+
 TEST(MouseDown, AnUnknownButtonIsRefusedBeforeAnythingMoves) {
     for (const char* action : {"mouse_down", "mouse_up"}) {
         Outcome out = run(json{

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <sstream>
@@ -123,13 +125,14 @@ TEST(Process, AClientThatWaitsForEachReplyNeverStalls) {
     EXPECT_EQ(talk.finish(), 0);
 }
 
-TEST(Process, AClosedStandardOutputEndsTheProcessCleanlyAfterTheFirstReply) {
+TEST(Process, AStandardOutputClosedFromTheStartRunsNothing) {
+    // Nobody can read a reply: not one request is carried out.
     Finished run = runToEnd(program,
-                            "{\"id\":1,\"action\":\"ping\"}\n{\"id\":2,\"action\":\"ping\"}\n"
+                            "{\"id\":1,\"action\":\"ping\"}\n"
                             "{\"id\":3,\"action\":\"type\",\"text\":\"x\"}\n",
                             {}, OutputTo::closedPipe);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "{\"reply\":{\"id\":1,\"ok\":true}}\n");
+    EXPECT_EQ(run.err, "");
 }
 
 TEST(Process, AnIntegerIdBelowSixtyFourBitsIsZeroNotTheNearestDouble) {
@@ -187,6 +190,84 @@ TEST(Process, EndOfInputAtOnceWritesNothingAndExitsZero) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "");
+}
+
+// What a program prints and its exit status, from a shell command line.
+std::pair<std::string, int> commandOutput(const std::string& command) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char buffer[4096];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, got);
+    int status = ::pclose(pipe);
+    return {out, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+TEST(Process, VersionAndHelpAnswerWithoutReadingInput) {
+    // Standard input is left open (a terminal's would be): neither waits on it.
+    auto [version, versionStatus] = commandOutput("sleep 1 | " + program + " --version 2>&1");
+    EXPECT_EQ(versionStatus, 0);
+    EXPECT_EQ(version, "vantrel " VANTREL_VERSION "\n");
+    auto [help, helpStatus] = commandOutput("sleep 1 | " + program + " --help 2>&1");
+    EXPECT_EQ(helpStatus, 0);
+    EXPECT_EQ(help.rfind("usage: vantrel [--version | --help]\n", 0), 0u) << help;
+    // Any other argument is ignored: requests are read as usual.
+    auto [reply, status] = commandOutput("echo '{\"id\":1,\"action\":\"ping\"}' | " + program +
+                                         " --verbose x 2>/dev/null");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(reply, "{\"id\":1,\"ok\":true}\n");
+}
+
+TEST(Process, KeyNamesListsTheTableAndTheModifiersSortedWithoutTrust) {
+    Finished run =
+        runToEnd(program, "{\"id\":4,\"action\":\"key_names\"}\n", {"VANTREL_TRACE_TRUSTED=0"});
+    json reply = replies(run).at(0);
+    EXPECT_EQ(reply["ok"], true);
+    EXPECT_EQ(run.err, "{\"reply\":" + lines(run.out).at(0) + "}\n"); // no trust check
+    std::vector<std::string> keys = reply["keys"], modifiers = reply["modifiers"];
+    EXPECT_EQ(keys.size(), 75u);
+    EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
+    for (const char* name : {"pagedown", "return", "f12", "\\", "/", "a"})
+        EXPECT_NE(std::find(keys.begin(), keys.end(), name), keys.end()) << name;
+    EXPECT_EQ(modifiers,
+              (std::vector<std::string>{"alt", "cmd", "command", "control", "ctrl", "fn",
+                                        "function", "meta", "opt", "option", "shift", "super"}));
+}
+
+// The connection the input goes through breaks during the action (the trace's stand-in for a
+// display server that goes away): that action fails and says why, what it held went with the
+// connection, and the next request is carried out as usual.
+TEST(Process, ALostConnectionFailsTheActionInProgressAndOnlyIt) {
+    Finished run = runToEnd(program,
+                            R"({"id":1,"action":"ping"})"
+                            "\n"
+                            R"({"id":2,"action":"hold_key","text":"shift+a","holdMs":5})"
+                            "\n"
+                            R"({"id":3,"action":"key","text":"b"})"
+                            "\n"
+                            R"({"id":4,"action":"key_names"})"
+                            "\n",
+                            {"VANTREL_TRACE_FAIL=connection"});
+    std::vector<json> got = replies(run);
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[0], pong(1));
+    json lost = {{"id", 2},
+                 {"ok", false},
+                 {"error", "input connection lost"},
+                 {"detail", "trace: the connection was lost (VANTREL_TRACE_FAIL=connection)"}};
+    EXPECT_EQ(got[1], lost);
+    lost["id"] = 3;
+    EXPECT_EQ(got[2], lost); // lost again after its last event, with no pause to notice it in
+    EXPECT_EQ(got[3]["ok"], true);
+    // The hold stopped at its pause: the key went down, and nothing released it.
+    std::vector<std::string> trace = lines(run.err);
+    EXPECT_EQ(std::count_if(trace.begin(), trace.end(),
+                            [](const std::string& l) {
+                                return l.find("\"type\":11") != l.npos &&
+                                       l.find("\"keyCode\":0,") != l.npos;
+                            }),
+              0);
+    EXPECT_EQ(run.status, 0);
 }
 
 } // namespace

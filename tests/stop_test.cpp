@@ -111,21 +111,69 @@ TEST(Stop, TypingStopsBetweenClustersWithNothingLeftToRelease) {
     EXPECT_EQ(live.talk.restOfOutput(), "");
 }
 
-TEST(Stop, AReaderThatHasGoneStopsTheQueueAndReleasesWhatIsHeld) {
-    Finished run = runToEnd(program,
-                            R"({"id":1,"action":"left_mouse_down","x":7,"y":8})"
-                            "\n"
-                            R"({"id":2,"action":"left_click_drag","x":90,"y":90})"
-                            "\n"
-                            R"({"id":3,"action":"type","text":"never"})"
-                            "\n",
-                            {}, OutputTo::closedPipe);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "{\"trusted\":true}\n"
-                       "{\"post\":\"mouse\",\"type\":5,\"x\":7,\"y\":8,\"button\":0}\n"
-                       "{\"post\":\"mouse\",\"type\":1,\"x\":7,\"y\":8,\"button\":0}\n"
-                       "{\"reply\":{\"id\":1,\"ok\":true}}\n"
-                       "{\"post\":\"mouse\",\"type\":2,\"x\":7,\"y\":8,\"button\":0}\n");
+// The driver dies (killed, its pipes closed by the system): whatever vantrel is doing, it
+// releases everything at once and exits 0. The holds and the drag would otherwise last an hour.
+TEST(Stop, ADriverThatDiesReleasesEverythingDuringAHoldADragOrWhileIdle) {
+    {
+        Live live;
+        live.talk.send(R"({"id":1,"action":"key_down","text":"ctrl"})"
+                       "\n"
+                       R"({"id":2,"action":"hold_key","text":"shift+a","holdMs":3600000})"
+                       "\n");
+        live.traceUntil({{"sleep", 3600000000u}});
+        live.talk.abandon(false);
+        EXPECT_EQ(live.talk.wait().exitStatus, 0);
+        EXPECT_EQ(live.restOfTrace(), (std::vector<json>{key(11, 0, 0x60000), key(11, 59, 0)}));
+    }
+    {
+        Live live;
+        live.talk.send(
+            R"({"id":1,"action":"left_click_drag","startX":5,"startY":5,"x":90,"y":90,"durationMs":3600000})"
+            "\n");
+        live.traceUntil(mouse(1, 5, 5));
+        live.talk.abandon(true);
+        EXPECT_EQ(live.talk.wait().exitStatus, 0);
+        std::vector<json> rest = live.restOfTrace();
+        ASSERT_FALSE(rest.empty());
+        EXPECT_EQ(rest.back()["type"], 2); // the release, where the pointer had got to
+    }
+    for (bool outputFirst : {true, false}) {
+        Live live;
+        live.talk.send(R"({"id":1,"action":"key_down","text":"alt"})"
+                       "\n"
+                       R"({"id":2,"action":"left_mouse_down","x":5,"y":5})"
+                       "\n");
+        live.talk.readLine();
+        live.talk.readLine();
+        live.traceUntil({{"reply", {{"id", 2}, {"ok", true}}}});
+        live.talk.abandon(outputFirst);
+        EXPECT_EQ(live.talk.wait().exitStatus, 0);
+        EXPECT_EQ(live.restOfTrace(), (std::vector<json>{json{{"post", "mouse"},
+                                                              {"type", 2},
+                                                              {"x", 5},
+                                                              {"y", 5},
+                                                              {"button", 0},
+                                                              {"flags", 0x80000}},
+                                                         key(11, 58, 0)}))
+            << "output closed first: " << outputFirst;
+    }
+}
+
+// A stop signal sent together with the end of input wins over it: the button is released too,
+// and the process dies of the signal.
+TEST(Stop, ASignalWithTheEndOfInputStillReleasesTheButton) {
+    for (int run = 0; run < 20; ++run) {
+        Live live;
+        live.talk.send(R"({"id":1,"action":"left_mouse_down","x":5,"y":5})"
+                       "\n");
+        live.talk.readLine();
+        live.talk.finishInput();
+        live.talk.signal(SIGTERM);
+        EXPECT_EQ(live.talk.wait().signal, SIGTERM) << "run " << run;
+        std::vector<json> rest = live.restOfTrace();
+        ASSERT_FALSE(rest.empty()) << "run " << run;
+        EXPECT_EQ(rest.back()["type"], 2) << "run " << run;
+    }
 }
 
 TEST(Stop, EndOfInputKeepsAPressedButtonAndAnIdleSignalPostsNothing) {

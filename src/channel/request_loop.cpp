@@ -204,7 +204,11 @@ LoopEnd runRequestLoop(int fd) {
     try {
         for (;;) {
             // The stop signals are taken only while waiting, here and in the pauses.
-            if (!waitReadable(fd)) stopIfSignalled();
+            // A stop ends the wait: a stop signal, or the reader of the replies gone.
+            if (!waitReadable(fd)) {
+                stopIfSignalled();
+                continue;
+            }
             ssize_t got = ::read(fd, buffer.data(), buffer.size());
             if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
             if (got <= 0) break;
@@ -229,6 +233,8 @@ LoopEnd runRequestLoop(int fd) {
         if ((!line.empty() || tooLarge) && !finishLine(false)) return LoopEnd::readerGone;
     } catch (const Stopped&) {
         return LoopEnd::stopped;
+    } catch (const ReaderGone&) {
+        return LoopEnd::readerGone;
     }
     return LoopEnd::endOfInput;
 }

@@ -13,7 +13,8 @@ inline constexpr size_t maxLineBytes = 16 * 1024 * 1024;
 // Why the loop ended.
 enum class LoopEnd {
     endOfInput, // the input ended or could not be read
-    readerGone, // a reply could not be written: nobody reads standard output any more
+    readerGone, // nobody reads standard output any more: a reply could not be written, or its
+                // reader was seen gone while waiting
     stopped,    // a stop signal came (support/stop.h); the interrupted request got no reply
 };
 

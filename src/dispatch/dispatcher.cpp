@@ -5,6 +5,7 @@
 #include "platform/event_services.h"
 #include "pointer/pointer.h"
 #include "support/held.h"
+#include "support/stop.h"
 
 #include <array>
 #include <cmath>
@@ -75,7 +76,8 @@ Reply clickAction(const Common& common, uint32_t button, int64_t clicks) {
     return successReply(common.id);
 }
 
-// "left" (also when absent or not a string), "right" or "middle"; nothing for another string.
+// "left" (also when absent or not a string), "right", "middle", "back" or "forward"; nothing for
+// another string.
 std::optional<uint32_t> buttonAt(const json& request) {
     auto found = request.find("button");
     if (found == request.end() || !found->is_string()) return platform::mouseButtonLeft;
@@ -83,6 +85,8 @@ std::optional<uint32_t> buttonAt(const json& request) {
     if (name == "left") return platform::mouseButtonLeft;
     if (name == "right") return platform::mouseButtonRight;
     if (name == "middle") return platform::mouseButtonCenter;
+    if (name == "back") return platform::mouseButtonBack;
+    if (name == "forward") return platform::mouseButtonForward;
     return std::nullopt;
 }
 
@@ -99,7 +103,7 @@ struct Route {
 };
 
 // Compared in this order; a name that matches none is an unknown action.
-constexpr std::array<Route, 24> routes{{
+constexpr std::array<Route, 25> routes{{
     {"probe",
      [](const json&, const Common& c) {
          return successReply(c.id).add("trusted", platform::isProcessTrusted());
@@ -222,7 +226,25 @@ constexpr std::array<Route, 24> routes{{
              .add("version", std::string(VANTREL_VERSION))
              .add("platform", std::string(platform::platformName()));
      }},
+    {"key_names",
+     [](const json&, const Common& c) {
+         return successReply(c.id).add("keys", &keyNames()).add("modifiers", &modifierNames());
+     }},
 }};
+
+// The action's handler, with the connection it posts through checked after it: a connection
+// that broke during the action fails it, also after its last pause. What was held went with
+// the connection; nothing is left to release on the next one.
+Reply run(const Route& route, const json& request, const Common& common) {
+    try {
+        Reply reply = route.handler(request, common);
+        if (accessibilityActions().count(common.action)) stopIfConnectionLost();
+        return reply;
+    } catch (const ConnectionLost& lost) {
+        forgetAllHeld();
+        return errorReply(common.id, "input connection lost").add("detail", lost.detail);
+    }
+}
 
 } // namespace
 
@@ -251,9 +273,9 @@ Reply respond(const json& request) {
         if (route.action != common.action) continue;
         auto modifiers = request.find("modifiers");
         if (!route.takesModifiers || modifiers == request.end() || !modifiers->is_string())
-            return route.handler(request, common);
+            return run(route, request, common);
         ModifierScope held(modifiers->get_ref<const std::string&>());
-        return route.handler(request, common);
+        return run(route, request, common);
     }
     return errorReply(common.id, "unknown action: " + common.action);
 }

@@ -14,6 +14,10 @@ namespace vantrel {
 // names, built on first use, which the request loop makes happen at start-up.
 const std::unordered_map<std::string, uint16_t>& keyCodes();
 
+// The key table's names and the modifier names, each sorted, for clients to check names against.
+const std::vector<std::string>& keyNames();
+const std::vector<std::string>& modifierNames();
+
 // The row of `name`, compared under canonical equivalence (the Greek question mark finds ";").
 std::optional<uint16_t> lookUpKey(std::string_view name);
 

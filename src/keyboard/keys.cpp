@@ -3,6 +3,7 @@
 #include "keyboard/unicode.h"
 #include "platform/event_services.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -67,6 +68,28 @@ const std::unordered_map<std::string, uint16_t>& keyCodes() {
         return rows;
     }();
     return table;
+}
+
+const std::vector<std::string>& keyNames() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> sorted;
+        for (const auto& row : keyRows)
+            sorted.emplace_back(row.first);
+        std::sort(sorted.begin(), sorted.end());
+        return sorted;
+    }();
+    return names;
+}
+
+const std::vector<std::string>& modifierNames() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> sorted;
+        for (const Modifier& modifier : modifiers)
+            sorted.emplace_back(modifier.name);
+        std::sort(sorted.begin(), sorted.end());
+        return sorted;
+    }();
+    return names;
 }
 
 std::optional<uint16_t> lookUpKey(std::string_view name) {

@@ -40,6 +40,10 @@ inline constexpr uint32_t otherMouseDragged = 27;
 inline constexpr uint32_t mouseButtonLeft = 0;
 inline constexpr uint32_t mouseButtonRight = 1;
 inline constexpr uint32_t mouseButtonCenter = 2;
+// The side buttons, as Quartz numbers its other buttons: back (X11 button 8, evdev BTN_SIDE) and
+// forward (X11 button 9, evdev BTN_EXTRA). They press and release with the other-button types.
+inline constexpr uint32_t mouseButtonBack = 3;
+inline constexpr uint32_t mouseButtonForward = 4;
 
 // The integer field that numbers a click within a multi-click.
 inline constexpr uint32_t mouseEventClickState = 1;
@@ -115,6 +119,13 @@ bool isProcessTrusted();
 // Why the last isProcessTrusted said no, in a few words ("cannot open display :5"), for the
 // refusal's "detail"; empty when there is nothing to add to the refusal itself.
 std::string_view untrustedDetail();
+
+// Why the connection that carries the posted events broke during the current request, naming
+// it ("x11: the connection to :1 closed"); empty while it holds, or when nothing is connected. The
+// core asks after every pause and before answering a request that posted input; a platform
+// that can tell only by sending may send what it buffered to find out. The next trust check
+// drops the broken connection and connects afresh.
+std::string_view connectionLost();
 
 // Blocks the thread for `microseconds`, or less when a stop signal is taken meanwhile (see
 // support/wait.h): it then returns at once and the core unwinds.

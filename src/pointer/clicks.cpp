@@ -12,12 +12,12 @@ struct ButtonTypes {
     uint32_t press, release;
 };
 
-// Button 1 uses the right-button types, 2 the other-button types, every other value the
-// left-button types.
+// Button 1 uses the right-button types, 2 to 4 (middle, back, forward) the other-button types,
+// every other value the left-button types.
 ButtonTypes typesOf(uint32_t button) {
     if (button == platform::mouseButtonRight)
         return {platform::rightMouseDown, platform::rightMouseUp};
-    if (button == platform::mouseButtonCenter)
+    if (button >= platform::mouseButtonCenter && button <= platform::mouseButtonForward)
         return {platform::otherMouseDown, platform::otherMouseUp};
     return {platform::leftMouseDown, platform::leftMouseUp};
 }

@@ -38,11 +38,15 @@ void pauseFor(uint32_t microseconds) {
 }
 
 // Moves carry the left button, as Quartz's moved and left-dragged events do, unless another
-// button is the one being dragged.
+// button is the one being dragged: of the other buttons, the lowest held.
 uint32_t moveButton(uint32_t type) {
     if (type == platform::rightMouseDragged) return platform::mouseButtonRight;
-    if (type == platform::otherMouseDragged) return platform::mouseButtonCenter;
-    return platform::mouseButtonLeft;
+    if (type != platform::otherMouseDragged) return platform::mouseButtonLeft;
+    for (uint32_t button : {platform::mouseButtonBack, platform::mouseButtonForward})
+        if (!isHeld(Held::Kind::button, platform::mouseButtonCenter) &&
+            isHeld(Held::Kind::button, button))
+            return button;
+    return platform::mouseButtonCenter;
 }
 
 void postMove(Point at) {

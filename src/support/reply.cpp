@@ -78,9 +78,16 @@ std::string serialize(const Reply& reply) {
             out += *b ? "true" : "false";
         } else if (const auto* s = std::get_if<std::string>(&value)) {
             appendString(out, *s);
+        } else if (const auto* d = std::get_if<double>(&value)) {
+            appendShortestDouble(out, std::isfinite(*d) ? *d : 0.0);
         } else {
-            double d = std::get<double>(value);
-            appendShortestDouble(out, std::isfinite(d) ? d : 0.0);
+            out += '[';
+            Names names = std::get<Names>(value);
+            for (const std::string& item : names ? *names : std::vector<std::string>{}) {
+                if (out.back() != '[') out += ',';
+                appendString(out, item);
+            }
+            out += ']';
         }
     }
     out += '}';

@@ -9,10 +9,13 @@
 
 namespace vantrel {
 
-// One output record: keys in the order they were added, each with an integer, boolean, string
-// or double value.
+// A list of strings as a reply value: one of the tables that live as long as the process.
+using Names = const std::vector<std::string>*;
+
+// One output record: keys in the order they were added, each with an integer, boolean, string,
+// double or list-of-strings value.
 struct Reply {
-    using Value = std::variant<int64_t, bool, std::string, double>;
+    using Value = std::variant<int64_t, bool, std::string, double, Names>;
     std::vector<std::pair<std::string, Value>> entries;
 
     Reply& add(std::string key, Value value) {

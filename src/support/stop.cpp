@@ -1,7 +1,12 @@
 #include "support/stop.h"
 
 #include "platform/event_services.h"
+#include "support/wait.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 
@@ -11,11 +16,16 @@ namespace {
 
 constexpr int stopSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
 
-// The one thing a handler may do: note which signal came. The first one wins.
+// What a handler may do: note which signal came (the first one wins) and wake the wait in
+// progress through the pipe every wait watches.
 volatile std::sig_atomic_t recorded = 0;
+volatile std::sig_atomic_t wakeWriteEnd = -1;
 
 extern "C" void recordStop(int signal) {
     if (recorded == 0) recorded = signal;
+    int saved = errno;
+    if (wakeWriteEnd >= 0) (void)!::write(wakeWriteEnd, "s", 1);
+    errno = saved;
 }
 
 sigset_t stopSet() {
@@ -26,11 +36,32 @@ sigset_t stopSet() {
     return set;
 }
 
+// Neither end is inherited by a child, and the write end never blocks the handler: a full pipe
+// already wakes every wait.
+// Both ends are moved above the standard descriptors, which a parent may have started vantrel
+// without: a pipe on descriptor 0 would be read as the requests.
+bool makeWakePipe(int ends[2]) {
+    int made[2];
+    if (::pipe(made) != 0) return false;
+    for (int i = 0; i < 2; ++i) {
+        ends[i] = ::fcntl(made[i], F_DUPFD_CLOEXEC, 3);
+        ::fcntl(ends[i], F_SETFL, ::fcntl(ends[i], F_GETFL) | O_NONBLOCK);
+    }
+    ::close(made[0]);
+    ::close(made[1]);
+    return ends[0] >= 0 && ends[1] >= 0;
+}
+
 } // namespace
 
 void catchStopSignals() {
     sigset_t set = stopSet();
     sigprocmask(SIG_BLOCK, &set, nullptr);
+    int ends[2];
+    if (makeWakePipe(ends)) {
+        installStopWake(ends[0]);
+        wakeWriteEnd = ends[1];
+    }
     struct sigaction action {};
     action.sa_handler = recordStop;
     action.sa_mask = set; // one handler at a time
@@ -45,11 +76,18 @@ int stopSignal() {
 
 void stopIfSignalled() {
     if (recorded != 0) throw Stopped{};
+    if (outputReaderGone()) throw ReaderGone{};
+}
+
+void stopIfConnectionLost() {
+    std::string_view lost = platform::connectionLost();
+    if (!lost.empty()) throw ConnectionLost{std::string(lost)};
 }
 
 void pauseOrStop(uint32_t microseconds) {
     platform::pause(microseconds);
     stopIfSignalled();
+    stopIfConnectionLost();
 }
 
 void dieOf(int signal) {

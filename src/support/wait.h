@@ -1,13 +1,22 @@
 #pragma once
-// Waiting that a stop signal cuts short. Header-only, with nothing of the project below it, so
-// every platform's pause and the request loop's wait for input behave alike.
+// Waiting that a stop cuts short. Header-only, with nothing of the project below it, so every
+// platform's pause and the request loop's wait for input behave alike.
 //
-// vantrel keeps its stop signals blocked everywhere except inside these waits, which unblock
-// them atomically (pselect with an empty mask). A signal can therefore be taken only while
-// vantrel waits, never between a check and the wait that follows it, and a wait it ends does not
-// resume: EINTR means a stop was recorded. Signals vantrel ignores (SIGPIPE) never end a wait.
+// Two things stop vantrel while it waits: a stop signal, and the reader of its standard output
+// going away (its end of the pipe or socket closed: the driving program has ended, however it
+// ended). Both are watched by every wait here, so a hold of minutes or an idle process notices
+// either at once.
+//
+// vantrel keeps its stop signals blocked everywhere except inside these waits, which unblock them
+// only around the one poll that waits. The handler writes a byte to a pipe that every wait
+// watches (installStopWake), so a signal taken between the unblocking and the poll still ends
+// the poll at once, and a signal left pending while blocked is taken when the next wait begins.
+// The byte is never read: once a stop has come, every later wait returns at once. Signals vantrel
+// ignores (SIGPIPE) never end a wait.
 
+#include <poll.h>
 #include <sys/select.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -18,53 +27,121 @@ namespace vantrel {
 
 using WaitClock = std::chrono::steady_clock;
 
+// Why a wait ended.
+enum class Wake {
+    elapsed,  // its deadline passed
+    readable, // the descriptor it watched can be read (data, its end, or an error)
+    stop,     // a stop signal was taken, or the reader of standard output has gone
+};
+
 namespace detail {
-// One pselect with every signal unblocked: its result, -1 with errno set on failure.
-inline int selectUnblocked(int fds, fd_set* readable, const timespec* timeout) {
-    sigset_t none;
+
+// The read end of the pipe the stop handler writes to; -1 until installStopWake.
+inline int& stopWakeFd() {
+    static int fd = -1;
+    return fd;
+}
+
+// Whether poll's answer for standard output (watched for no event) says its reader has gone: a
+// pipe whose reading end closed reports an error, a socket whose peer closed a hang-up, and a
+// descriptor that is not open at all is taken the same way. A file or a terminal never reports
+// either while it is usable.
+inline bool readerGoneIn(short revents) {
+    return (revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+}
+
+// One poll with the stop signals unblocked: the stop pipe, standard output and `fd` (when not
+// -1) are watched for `timeoutMs` (-1: no limit).
+inline Wake pollOnce(int fd, int timeoutMs) {
+    pollfd fds[3] = {{stopWakeFd(), POLLIN, 0}, {STDOUT_FILENO, 0, 0}, {fd, POLLIN, 0}};
+    nfds_t count = fd >= 0 ? 3 : 2;
+    sigset_t none, before;
     sigemptyset(&none);
-    return ::pselect(fds, readable, nullptr, nullptr, timeout, &none);
+    sigprocmask(SIG_SETMASK, &none, &before);
+    int result = ::poll(fds, count, timeoutMs);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    if (result < 0) return errno == EINTR ? Wake::stop : Wake::readable;
+    if (fds[0].revents != 0 || readerGoneIn(fds[1].revents)) return Wake::stop;
+    if (count == 3 && fds[2].revents != 0) return Wake::readable;
+    return Wake::elapsed;
 }
-inline bool signalled(int result) {
-    return result < 0 && errno == EINTR;
+
+// A wait on the stop pipe alone, whose timeout has microseconds: the rest of a wait shorter than
+// poll's millisecond, so short pauses keep their length.
+inline Wake selectOnce(std::chrono::microseconds left) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    int wake = stopWakeFd();
+    if (wake >= 0) FD_SET(wake, &readable);
+    timeval timeout{static_cast<time_t>(left.count() / 1000000),
+                    static_cast<suseconds_t>(left.count() % 1000000)};
+    sigset_t none, before;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, &before);
+    int result = ::select(wake + 1, &readable, nullptr, nullptr, &timeout);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    if ((result < 0 && errno == EINTR) || (result > 0)) return Wake::stop;
+    return Wake::elapsed;
 }
+
 } // namespace detail
 
-// Sleeps until `deadline`; false as soon as a signal handler runs.
-inline bool sleepUntil(WaitClock::time_point deadline) {
+// Called once, by the stop handling, with the read end of its wake pipe.
+inline void installStopWake(int readEnd) {
+    detail::stopWakeFd() = readEnd;
+}
+
+// Whether the reader of standard output has gone, asked without waiting.
+inline bool outputReaderGone() {
+    pollfd out{STDOUT_FILENO, 0, 0};
+    return ::poll(&out, 1, 0) > 0 && detail::readerGoneIn(out.revents);
+}
+
+// Waits until `deadline`, or until `fd` (when not -1) can be read, or a stop.
+inline Wake waitUntil(WaitClock::time_point deadline, int fd = -1) {
     for (;;) {
         auto left =
-            std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - WaitClock::now());
-        if (left.count() <= 0) return true;
-        timespec timeout{static_cast<time_t>(left.count() / 1000000000),
-                         static_cast<long>(left.count() % 1000000000)};
-        if (detail::signalled(detail::selectUnblocked(0, nullptr, &timeout))) return false;
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - WaitClock::now());
+        if (left.count() <= 0) return Wake::elapsed;
+        auto whole = std::chrono::duration_cast<std::chrono::milliseconds>(left);
+        Wake wake;
+        if (whole.count() > 0) {
+            // poll's timeout is an int of milliseconds; a longer wait goes round again.
+            int ms = whole.count() > 1000000 ? 1000000 : static_cast<int>(whole.count());
+            wake = detail::pollOnce(fd, ms);
+        } else {
+            wake = detail::selectOnce(left);
+        }
+        if (wake != Wake::elapsed) return wake;
     }
 }
 
-// Sleeps `microseconds` (at least, as select promises); false as soon as a signal handler runs.
-inline bool sleepFor(uint32_t microseconds) {
-    timespec timeout{static_cast<time_t>(microseconds / 1000000),
-                     static_cast<long>(microseconds % 1000000) * 1000};
-    return !detail::signalled(detail::selectUnblocked(0, nullptr, &timeout));
+// Sleeps until `deadline`; false as soon as a stop comes.
+inline bool sleepUntil(WaitClock::time_point deadline) {
+    return waitUntil(deadline) != Wake::stop;
 }
 
-// Takes any signal that is pending, without waiting; false when a handler ran.
+// Sleeps `microseconds` (at least) in at most two calls, with no clock read: a wait from 50 ms
+// up watches standard output with a poll for its milliseconds, and a select on the stop pipe
+// always takes the rest (or nothing). False as soon as a stop comes.
+inline bool sleepFor(uint32_t microseconds) {
+    uint32_t ms = microseconds >= 50000 ? microseconds / 1000 : 0;
+    if (ms > 0 && detail::pollOnce(-1, static_cast<int>(ms)) == Wake::stop) return false;
+    return detail::selectOnce(std::chrono::microseconds(microseconds - ms * 1000)) != Wake::stop;
+}
+
+// Takes any stop signal that is pending, without waiting; false when a stop has come.
 inline bool takePendingSignals() {
-    timespec now{0, 0};
-    return !detail::signalled(detail::selectUnblocked(0, nullptr, &now));
+    return detail::pollOnce(-1, 0) != Wake::stop;
 }
 
 // Waits until `fd` can be read (data, end of input, or an error such as a closed descriptor,
-// which the read that follows reports); false as soon as a signal handler runs.
+// which the read that follows reports); false as soon as a stop comes.
 inline bool waitReadable(int fd) {
     for (;;) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(fd, &readable);
-        int result = detail::selectUnblocked(fd + 1, &readable, nullptr);
-        if (detail::signalled(result)) return false;
-        if (result < 0 || FD_ISSET(fd, &readable)) return true;
+        Wake wake = detail::pollOnce(fd, -1);
+        if (wake == Wake::stop) return false;
+        if (wake == Wake::readable) return true;
     }
 }
 

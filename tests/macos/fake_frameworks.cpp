@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <poll.h>
 #include <set>
 #include <sys/select.h>
 #include <unistd.h>
@@ -345,10 +346,20 @@ Boolean AXIsProcessTrusted(void) {
     return trusted ? 1 : 0;
 }
 
-// The layer pauses with pselect and no descriptors; such a call is recorded, not slept.
-int pselect(int, fd_set*, fd_set*, fd_set*, const struct timespec* timeout, const sigset_t*) {
-    uint64_t microseconds = static_cast<uint64_t>(timeout->tv_sec) * 1000000 +
-                            static_cast<uint64_t>(timeout->tv_nsec) / 1000;
+// The layer pauses with at most one poll for whole milliseconds and then one select for the
+// rest; such a pair is recorded as one sleep, not slept. A poll that does not wait (the check
+// whether standard output's reader has gone) finds nothing.
+uint64_t pollPart = 0;
+
+int poll(struct pollfd*, nfds_t, int timeout) {
+    if (timeout > 0) pollPart = static_cast<uint64_t>(timeout) * 1000;
+    return 0;
+}
+
+int select(int, fd_set*, fd_set*, fd_set*, struct timeval* timeout) {
+    uint64_t microseconds = pollPart + static_cast<uint64_t>(timeout->tv_sec) * 1000000 +
+                            static_cast<uint64_t>(timeout->tv_usec);
+    pollPart = 0;
     state.lines.push_back({{"sleep", microseconds}});
     return 0;
 }

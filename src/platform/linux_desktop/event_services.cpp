@@ -114,6 +114,11 @@ void pause(uint32_t microseconds) {
     VANTREL_ON_LAYER(pause(microseconds));
 }
 
+std::string_view connectionLost() {
+    if (active() == Layer::none) return {};
+    return VANTREL_ON_LAYER(connectionLost());
+}
+
 int64_t largestScrollAmount() {
     return VANTREL_ON_LAYER(largestScrollAmount());
 }

@@ -185,6 +185,11 @@ void pause(uint32_t microseconds) {
     sleepFor(microseconds);
 }
 
+// The event services are the system's own, not a connection that can close under vantrel.
+std::string_view connectionLost() {
+    return {};
+}
+
 // A scroll event carries its line deltas in a 16.16 fixed-point field: 32767 lines at most.
 int64_t largestScrollAmount() {
     return 32767;

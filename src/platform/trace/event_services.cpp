@@ -45,6 +45,7 @@ struct State {
     trace::Config config;
     Point pointer;
     size_t trustChecks = 0;
+    bool postedThisRequest = false;
     bool capture = false;
     std::vector<std::string> captured;
 };
@@ -134,8 +135,11 @@ std::optional<Config> configFromEnvironment(std::string& problem) {
                 config.failScroll = true;
             else if (part == "system")
                 config.failSystem = true;
+            else if (part == "connection")
+                config.loseConnection = true;
             else {
-                problem = "VANTREL_TRACE_FAIL takes location, mouse, keyboard, scroll, system";
+                problem = "VANTREL_TRACE_FAIL takes location, mouse, keyboard, scroll, system, "
+                          "connection";
                 return std::nullopt;
             }
         }
@@ -333,6 +337,7 @@ void postEvent(EventRecord& event) {
     }
     }
     line += '}';
+    state.postedThisRequest = true;
     writeLine(std::move(line));
 }
 
@@ -375,7 +380,13 @@ std::string_view platformName() {
     return "trace";
 }
 
+std::string_view connectionLost() {
+    if (!state.config.loseConnection || !state.postedThisRequest) return {};
+    return "trace: the connection was lost (VANTREL_TRACE_FAIL=connection)";
+}
+
 void replyWritten(std::string_view line) {
+    state.postedThisRequest = false;
     std::string out = "{\"reply\":";
     out.append(line);
     out += '}';

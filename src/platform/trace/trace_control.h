@@ -14,6 +14,9 @@ struct Config {
     Point cursor;
     bool failLocation = false, failMouse = false, failKeyboard = false, failScroll = false,
          failSystem = false;
+    // Every request that posts loses its connection with its first post, as a display server
+    // that goes away would: the core then answers "input connection lost".
+    bool loseConnection = false;
     bool realtime = false;
     Size screen{1920, 1080};
 };

@@ -292,9 +292,10 @@ void moveTo(Compositor& c, Point to) {
 }
 
 void postMouse(Compositor& c, const EventRecord& event) {
-    // X's numbering (1 left, 2 middle, 3 right) to evdev's codes.
-    constexpr uint32_t codes[] = {0, BTN_LEFT, BTN_MIDDLE, BTN_RIGHT};
-    xkb::ButtonChange change = xkb::buttonChange(event.type);
+    // X's numbering (1 left, 2 middle, 3 right, 8 back, 9 forward) to evdev's codes.
+    constexpr uint32_t codes[] = {0, BTN_LEFT, BTN_MIDDLE, BTN_RIGHT, 0,
+                                  0, 0,        0,          BTN_SIDE,  BTN_EXTRA};
+    xkb::ButtonChange change = xkb::buttonChange(event.type, event.button);
     uint32_t button = codes[change.button];
     bool press = change.press;
     if (!button || event.location.x != c.position.x || event.location.y != c.position.y)
@@ -396,8 +397,33 @@ void pause(uint32_t microseconds) {
     wayland::Clock::time_point deadline = nextDeadline(wayland::pace(), wayland::Clock::now(),
                                                        std::chrono::microseconds(microseconds));
     std::optional<Compositor>& current = wayland::compositor();
-    if (current && !wayland::broken(*current)) wl_display_flush(current->display.get());
-    sleepUntil(deadline);
+    if (!current || wayland::broken(*current)) {
+        sleepUntil(deadline);
+        return;
+    }
+    wl_display* display = current->display.get();
+    wl_display_flush(display);
+    // The connection is watched while waiting, so a compositor that goes away during a long hold
+    // is noticed at once; what it sends meanwhile is read and handled.
+    while (waitUntil(deadline, wl_display_get_fd(display)) == Wake::readable) {
+        wayland::readEvents(*current, std::chrono::milliseconds(0));
+        if (wayland::broken(*current)) return;
+    }
+}
+
+// Sending what is buffered and reading what came tells a closed connection (a failed send alone
+// is not an error to libwayland until it reads the end of the connection).
+std::string_view connectionLost() {
+    std::optional<Compositor>& current = wayland::compositor();
+    if (!current) return {};
+    if (!wayland::broken(*current)) {
+        wayland::readEvents(*current, std::chrono::milliseconds(0));
+        if (!wayland::broken(*current)) return {};
+    }
+    static std::string detail;
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    detail = std::string("wayland: the connection to ") + (name ? name : "") + " closed";
+    return detail;
 }
 
 void willType(std::span<const uint16_t> units) {

@@ -15,6 +15,7 @@ void willType(std::span<const uint16_t> units);
 bool isProcessTrusted();
 std::string_view untrustedDetail();
 void pause(uint32_t microseconds);
+std::string_view connectionLost();
 int64_t largestScrollAmount();
 Size mainDisplaySize();
 std::string_view platformName();

@@ -89,9 +89,10 @@ struct Display {
     bool groupKnown = false;
     uint32_t group = 0, lockedGroup = 0;
 
-    // The last release of each button (1 to 3) and where it was, for click separation.
-    Clock::time_point released[4] = {};
-    int16_t releasedX[4] = {}, releasedY[4] = {};
+    // The last release of each button (1 to 9, by X's numbers) and where it was, for click
+    // separation.
+    Clock::time_point released[10] = {};
+    int16_t releasedX[10] = {}, releasedY[10] = {};
 };
 
 // Why the last trust check said no ("cannot open display :5", ...); empty when it said yes.

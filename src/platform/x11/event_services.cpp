@@ -194,7 +194,7 @@ void keepClicksApart(Display& d, uint8_t button, int16_t x, int16_t y) {
 
 void postMouse(Display& d, const EventRecord& event) {
     int16_t x = coordinate(event.location.x), y = coordinate(event.location.y);
-    auto [button, press] = xkb::buttonChange(event.type);
+    auto [button, press] = xkb::buttonChange(event.type, event.button);
     std::optional<Point> at = button ? pointerPosition(d) : std::nullopt;
     if (!button || !at || at->x != x || at->y != y) fakeInput(d, XCB_MOTION_NOTIFY, 0, x, y);
     if (!button) return;
@@ -305,11 +305,33 @@ void pause(uint32_t microseconds) {
     x11::Clock::time_point deadline =
         nextDeadline(x11::pace(), x11::Clock::now(), std::chrono::microseconds(microseconds));
     std::optional<Display>& current = x11::display();
-    if (current && !x11::broken(*current)) {
-        if (current->nextUpcoming < current->upcoming.size()) x11::bindAhead(*current);
-        xcb_flush(current->connection.get());
+    if (!current || x11::broken(*current)) {
+        sleepUntil(deadline);
+        return;
     }
-    sleepUntil(deadline);
+    if (current->nextUpcoming < current->upcoming.size()) x11::bindAhead(*current);
+    xcb_connection_t* connection = current->connection.get();
+    xcb_flush(connection);
+    // The connection is watched while waiting, so a server that goes away during a long hold is
+    // noticed at once; what it sends meanwhile (keymap notices) is read and kept.
+    while (waitUntil(deadline, xcb_get_file_descriptor(connection)) == Wake::readable) {
+        x11::drainEvents(*current);
+        if (x11::broken(*current)) return;
+    }
+}
+
+// Sending what is buffered and reading what came tells a closed connection.
+std::string_view connectionLost() {
+    std::optional<Display>& current = x11::display();
+    if (!current) return {};
+    if (!x11::broken(*current)) {
+        xcb_flush(current->connection.get());
+        x11::drainEvents(*current);
+        if (!x11::broken(*current)) return {};
+    }
+    static std::string detail;
+    detail = "x11: the connection to " + x11::displayName() + " closed";
+    return detail;
 }
 
 void willType(std::span<const uint16_t> units) {

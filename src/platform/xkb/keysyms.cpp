@@ -170,7 +170,9 @@ constexpr xkb_keysym_t mediaKeysyms[] = {XKB_KEY_XF86AudioRaiseVolume,
                                          XKB_KEY_XF86KbdLightOnOff};
 } // namespace
 
-ButtonChange buttonChange(uint32_t type) {
+ButtonChange buttonChange(uint32_t type, uint32_t button) {
+    // The other buttons: middle, back and forward.
+    uint8_t other = button == mouseButtonBack ? 8 : button == mouseButtonForward ? 9 : 2;
     switch (type) {
     case leftMouseDown:
         return {1, true};
@@ -181,9 +183,9 @@ ButtonChange buttonChange(uint32_t type) {
     case rightMouseUp:
         return {3, false};
     case otherMouseDown:
-        return {2, true};
+        return {other, true};
     case otherMouseUp:
-        return {2, false};
+        return {other, false};
     default:
         return {};
     }

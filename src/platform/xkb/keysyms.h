@@ -55,13 +55,13 @@ std::vector<Wanted> keysymsOf(std::span<const uint16_t> units);
 // The keysym of a Quartz media key type; no symbol for a type without one.
 xkb_keysym_t mediaKeysym(uint32_t keyType);
 
-// The button a mouse event presses or releases, numbered as X numbers them (1 left, 2 middle,
-// 3 right); 0 for a move or a drag, which are motions.
+// The button a mouse event of `type` for `button` presses or releases, numbered as X numbers them
+// (1 left, 2 middle, 3 right, 8 back, 9 forward); 0 for a move or a drag, which are motions.
 struct ButtonChange {
     uint8_t button = 0;
     bool press = false;
 };
-ButtonChange buttonChange(uint32_t type);
+ButtonChange buttonChange(uint32_t type, uint32_t button);
 
 // The modifier keys of an event's flags, in the order they are pressed.
 inline constexpr std::pair<uint64_t, xkb_keysym_t> modifierKeys[] = {
