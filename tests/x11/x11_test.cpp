@@ -373,6 +373,38 @@ TEST_F(X11Test, LosingTheServerRefusesGatedRequestsUntilANewOneComesUp) {
     vantrel.reset();
 }
 
+// The server goes away during a move and during a hold: each action stops there and fails with
+// the reason, instead of answering success when its time is up; the next server is used.
+TEST_F(X11Test, AServerLostDuringAnActionFailsThatAction) {
+    int display = server.number();
+    json lost = {{"ok", false},
+                 {"error", "input connection lost"},
+                 {"detail", "x11: the connection to " + server.name() + " closed"}};
+    EXPECT_EQ(vantrel->request({{"id", 1}, {"action", "mouse_move"}, {"x", 1}, {"y", 1}})["ok"],
+              true);
+    vantrel->send(
+        {{"id", 2}, {"action", "mouse_move"}, {"x", 900}, {"y", 700}, {"durationMs", 3000}});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    server.stop();
+    lost["id"] = 2;
+    EXPECT_EQ(vantrel->reply(), lost);
+    EXPECT_EQ(vantrel->request({{"id", 3}, {"action", "ping"}}), (json{{"id", 3}, {"ok", true}}));
+
+    XServer second(display);
+    vantrel->send({{"id", 4}, {"action", "hold_key"}, {"text", "shift+a"}, {"holdMs", 600000}});
+    EXPECT_TRUE(eventually([&] { return !keysDown(second).empty(); }));
+    second.stop();
+    lost["id"] = 4;
+    EXPECT_EQ(vantrel->reply(), lost);
+
+    XServer third(display);
+    EXPECT_EQ(vantrel->request({{"id", 5}, {"action", "mouse_move"}, {"x", 33}, {"y", 44}}),
+              (json{{"id", 5}, {"ok", true}}));
+    EXPECT_EQ(mouseLocation(third), std::make_pair(33, 44));
+    EXPECT_EQ(vantrel->finish(), 0);
+    vantrel.reset();
+}
+
 TEST_F(X11Test, StopSignalsLeaveNoKeyNoButtonAndTheKeymapAsItWas) {
     const std::string keymap = keymapDump(server);
     auto stopped = [&](const json& request, const std::function<bool()>& holding, int signal) {

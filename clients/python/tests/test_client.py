@@ -4,6 +4,7 @@ import os
 import signal
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
@@ -121,7 +122,7 @@ class ErrorsAreExceptions(unittest.TestCase):
                 v.hold_key("a", 5_000_000)
             self.assertEqual(caught.exception.reply["error"], "holdMs out of range")
             with self.assertRaises(vantrel.RequestRefused) as caught:
-                v.mouse_down(1, 1, button="side")
+                v.request("mouse_down", button="side")
             self.assertEqual(str(caught.exception), "unknown button: side")
             with self.assertRaises(vantrel.RequestRefused):
                 v.request("no_such_action")
@@ -139,6 +140,226 @@ class ErrorsAreExceptions(unittest.TestCase):
             v.hold_key("a", 60_000, timeout=0.3)
         # The timeout stopped it with SIGTERM, so that the held key was released.
         self.assertEqual(v.close(), -signal.SIGTERM)
+
+
+def script(text):
+    """An executable shell script standing in for vantrel, removed at exit."""
+    handle = tempfile.NamedTemporaryFile("w", suffix=".sh", delete=False)
+    handle.write("#!/bin/sh\n" + text + "\n")
+    handle.close()
+    os.chmod(handle.name, 0o755)
+    import atexit
+    atexit.register(os.unlink, handle.name)
+    return handle.name
+
+
+def gone(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return True
+    # A zombie is gone as far as input goes; the client reaps its own children.
+    with open(f"/proc/{pid}/stat") as stat:
+        return stat.read().split(") ")[1].startswith("Z")
+
+
+class ArgumentsAreCheckedBeforeAnythingIsSent(unittest.TestCase):
+    def setUp(self):
+        self.v = Traced()
+
+    def tearDown(self):
+        self.v.close()
+
+    def test_numbers_text_and_names(self):
+        checks = [
+            (TypeError, "click", ("100", "120")),
+            (ValueError, "click", (float("nan"), 5)),
+            (TypeError, "click", (None, 5)),
+            (TypeError, "click", (True, 5)),
+            (ValueError, "mouse_move", (1, float("inf"))),
+            (ValueError, "hold_key", ("a", float("nan"))),
+            (ValueError, "key", ("Page_Down",)),
+            (ValueError, "key", ("insert",)),
+            (ValueError, "key", ("ctrl+Page_Down",)),
+            (ValueError, "key", ("ctrll+a",)),
+            (ValueError, "key", ("ctrl++a",)),
+            (ValueError, "key_down", ("shift+q+w+x+y+é",)),
+            (ValueError, "click", (1, 2), {"modifiers": "shfit"}),
+            (ValueError, "type_text", ("ab\ud83d",)),
+            (ValueError, "drag", ((0, 0), (1, 1)), {"button": "side"}),
+            (ValueError, "scroll", (0, 0), {"direction": "sideways"}),
+        ]
+        for kind, method, args, *kwargs in checks:
+            with self.subTest(method=method, args=args):
+                with self.assertRaises(kind) as caught:
+                    self.v(method, *args, **(kwargs[0] if kwargs else {}))
+                if args == ("Page_Down",):
+                    self.assertIn("'pagedown'", str(caught.exception))
+                if args == ("ctrll+a",):
+                    self.assertIn("'ctrl'", str(caught.exception))
+                if method == "type_text":
+                    self.assertIn("position 2", str(caught.exception))
+        # Nothing was sent for any of them but the one key_names, and the next call works.
+        _, events, lines = self.v("ping")
+        self.assertEqual(events, [])
+        self.assertEqual([line["reply"]["id"] for line in lines if "reply" in line], [1, 2])
+        self.assertIn("keys", [line for line in lines if "reply" in line][0]["reply"])
+
+    def test_what_is_allowed_reaches_vantrel(self):
+        for combination, code in [("é", None), ("👍🏽", None), ("ctrl++", None),
+                                  ("Cmd+Shift+T", 17), ("PageDown", 121), ("🇩🇪", None)]:
+            with self.subTest(combination=combination):
+                _, events, _ = self.v("key", combination)
+                self.assertTrue(events)
+                if code is not None:
+                    self.assertEqual(events[0]["keyCode"], code)
+        keys, modifiers = self.v.client.key_names()
+        self.assertIn("pagedown", keys)
+        self.assertIn("shift", modifiers)
+
+    def test_a_hold_too_long_for_vantrel_is_its_limit_not_a_client_fault(self):
+        with self.assertRaises(vantrel.LimitExceeded):
+            self.v("hold_key", "x", 10**10)
+        self.assertEqual(self.v("cursor_position")[0], (0, 0))
+
+
+class ConveniencesPostWhatTheyPromise(unittest.TestCase):
+    def setUp(self):
+        self.v = Traced(VANTREL_TRACE_CURSOR="10,10")
+
+    def tearDown(self):
+        self.v.close()
+
+    def test_drag_with_any_button_scroll_both_ways_and_move_by(self):
+        _, events, _ = self.v("drag", (10, 10), (20, 10), button="right", duration_ms=10)
+        types = [e["type"] for e in events]
+        self.assertEqual(types[:2], [5, 3])
+        self.assertEqual(set(types[2:-1]), {7})
+        self.assertEqual(events[-1], mouse(4, 20, 10, 1))
+        _, events, _ = self.v("scroll", 20, 10, amount=-3)
+        self.assertEqual(events[-1]["wheel1"], 3)  # up
+        _, events, _ = self.v("scroll", 20, 10, direction="left", amount=-2)
+        self.assertEqual(events[-1]["wheel2"], -2)  # right
+        _, events, _ = self.v("move_by", 5, -4, duration_ms=1)
+        self.assertEqual(events[-1], mouse(5, 25, 6))
+
+    def test_hold_releases_on_the_way_out_even_when_the_body_raises(self):
+        with self.assertRaises(RuntimeError):
+            with self.v.client.hold("shift", button="back"):
+                self.v.client.click(30, 30, duration_ms=1)
+                raise RuntimeError("in the body")
+        _, events, _ = self.v("ping")
+        self.assertEqual([(e["type"], e.get("keyCode", e.get("button"))) for e in events[-2:]],
+                         [(26, 3), (11, 56)])
+
+
+class NoWaitIsUnbounded(unittest.TestCase):
+    def test_a_vantrel_that_ignores_sigterm_is_killed_after_a_timeout(self):
+        v = vantrel.Vantrel(script('trap "" TERM; sleep 1000'))
+        with self.assertRaises(vantrel.ReplyTimeout):
+            v.ping(timeout=0.2)
+        self.assertTrue(gone(v.pid))
+        self.assertEqual(v.close(), -signal.SIGKILL)
+
+    def test_a_vantrel_that_closed_its_output_but_runs_on_is_an_error_at_once(self):
+        v = vantrel.Vantrel(script('exec 1>&-; trap "" TERM; sleep 1000'), timeout=600)
+        with self.assertRaises(vantrel.ProcessDied):
+            v.ping()
+        self.assertTrue(gone(v.pid))
+        v.close()
+
+    def test_after_close_the_error_says_so(self):
+        v = vantrel.Vantrel(TRACE)
+        v.close()
+        with self.assertRaises(vantrel.ProcessDied) as caught:
+            v.ping()
+        self.assertEqual(str(caught.exception), "the client was closed")
+
+    def test_threads_sharing_a_client_each_get_their_own_reply(self):
+        import threading
+        v = vantrel.Vantrel(TRACE)
+        failures = []
+
+        def work(n):
+            try:
+                for i in range(100):
+                    x, _ = v.cursor_position() if i % 10 else (None, None)
+                    v.request("ping")
+                    assert x in (None, 0), x
+            except Exception as error:  # noqa: BLE001 -- reported below
+                failures.append(error)
+
+        threads = [threading.Thread(target=work, args=(n,)) for n in range(4)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        self.assertEqual(failures, [])
+        v.close()
+
+
+class ErrorsSayWhy(unittest.TestCase):
+    def test_a_refusal_shows_its_detail_and_a_lost_connection_its_own_error(self):
+        refused = vantrel.PermissionRefused({"id": 1, "ok": False, "error": vantrel.PERMISSION_MESSAGE,
+                                             "detail": "x11: DISPLAY is not set"})
+        self.assertEqual(str(refused), "Accessibility permission is not granted to the vantrel "
+                                       "(x11: DISPLAY is not set)")
+        with vantrel.Vantrel(TRACE, env={"VANTREL_TRACE_FAIL": "connection"}) as v:
+            with self.assertRaises(vantrel.InputConnectionLost) as caught:
+                v.key("a")
+            self.assertIsInstance(caught.exception, vantrel.VantrelError)
+            self.assertIn("VANTREL_TRACE_FAIL", caught.exception.detail)
+            v.ping()
+
+
+# A program that drives vantrel-trace (real pauses, trace to a file), holds a key and a button,
+# says "ready" and waits to be ended.
+HOLDER = """
+import sys, time
+sys.path.insert(0, {path!r})
+import vantrel
+v = vantrel.Vantrel({trace!r}, env={{"VANTREL_TRACE_REALTIME": "1"}}, stderr=open({out!r}, "w"))
+v.key_down("shift")
+v.mouse_down(5, 5, duration_ms=1)
+print("ready", flush=True)
+{rest}
+"""
+
+
+class ADrivingProgramThatEndsReleasesWhatItHeld(unittest.TestCase):
+    def run_holder(self, rest, end):
+        import json
+        import subprocess
+        with tempfile.TemporaryDirectory() as directory:
+            out = os.path.join(directory, "trace")
+            code = HOLDER.format(path=os.path.join(os.path.dirname(__file__), ".."), trace=TRACE,
+                                 out=out, rest=rest)
+            program = subprocess.Popen([sys.executable, "-c", code], stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            self.assertEqual(program.stdout.readline(), b"ready\n")
+            end(program)
+            program.wait(30)
+            program.stdout.close()
+            for _ in range(300):  # vantrel itself may end a moment after the program
+                with open(out) as trace_file:
+                    lines = [json.loads(line) for line in trace_file.read().splitlines()]
+                if posts(lines)[-2:] == [mouse(2, 5, 5, flags=0x20000),
+                                         {"post": "key", "type": 11, "keyCode": 56, "flags": 0}]:
+                    return
+                time.sleep(0.05)
+            self.fail(f"not released: {lines[-4:]}")
+
+    def test_sigint_inside_a_with_block(self):
+        self.run_holder("with v:\n    time.sleep(60)", lambda p: p.send_signal(signal.SIGINT))
+
+    def test_sigint_outside_any_with_block(self):
+        self.run_holder("time.sleep(60)", lambda p: p.send_signal(signal.SIGINT))
+
+    def test_an_exception_that_ends_the_program(self):
+        self.run_holder("sys.stdin.read()\nraise SystemExit(3)", lambda p: None)
+
+    def test_sigkill(self):
+        self.run_holder("time.sleep(60)", lambda p: p.kill())
 
 
 class TraceHelper(unittest.TestCase):

@@ -374,16 +374,20 @@ void postEvent(EventRecord& event) {
 
 bool isProcessTrusted() {
     std::optional<Compositor>& current = wayland::compositor();
+    bool lost = false;
     if (current) {
         wayland::readPending(*current);
         if (wayland::broken(*current)) {
-            // The compositor went away: drop the connection; the next check connects afresh.
+            // The compositor went away: drop the connection and connect afresh, to a compositor
+            // that may have come up again since.
             wayland::drop();
-            wayland::refusalDetail() = "the connection to the compositor was lost";
-            return false;
+            lost = true;
         }
     }
-    if (!wayland::connected()) return false;
+    if (!wayland::connected()) {
+        if (lost) wayland::refusalDetail() = "the connection to the compositor was lost";
+        return false;
+    }
     wayland::refusalDetail().clear();
     return true;
 }

@@ -276,17 +276,21 @@ void postEvent(EventRecord& event) {
 // notices a closed connection, and XTEST's presence is known from the connection's start.
 bool isProcessTrusted() {
     std::optional<Display>& current = x11::display();
+    bool lost = false;
     if (current) {
         x11::drainEvents(*current);
         if (x11::broken(*current)) {
-            // The server went away: drop the connection; the next check connects afresh.
+            // The server went away: drop the connection and connect afresh, to a server that
+            // may have come up again since.
             current.reset();
-            x11::refusalDetail() = "the connection to " + x11::displayName() + " was lost";
-            return false;
+            lost = true;
         }
     }
     Display* d = x11::connected();
-    if (!d) return false;
+    if (!d) {
+        if (lost) x11::refusalDetail() = "the connection to " + x11::displayName() + " was lost";
+        return false;
+    }
     if (!d->xtest) {
         x11::refusalDetail() = "the display has no XTEST extension";
         return false;
