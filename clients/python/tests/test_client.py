@@ -255,14 +255,14 @@ class ConveniencesPostWhatTheyPromise(unittest.TestCase):
 
 class NoWaitIsUnbounded(unittest.TestCase):
     def test_a_vantrel_that_ignores_sigterm_is_killed_after_a_timeout(self):
-        v = vantrel.Vantrel(script('trap "" TERM; sleep 1000'))
+        v = vantrel.Vantrel(script('trap "" TERM; exec sleep 1000'))
         with self.assertRaises(vantrel.ReplyTimeout):
             v.ping(timeout=0.2)
         self.assertTrue(gone(v.pid))
         self.assertEqual(v.close(), -signal.SIGKILL)
 
     def test_a_vantrel_that_closed_its_output_but_runs_on_is_an_error_at_once(self):
-        v = vantrel.Vantrel(script('exec 1>&-; trap "" TERM; sleep 1000'), timeout=600)
+        v = vantrel.Vantrel(script('trap "" TERM; exec 1>&-; exec sleep 1000'), timeout=600)
         with self.assertRaises(vantrel.ProcessDied):
             v.ping()
         self.assertTrue(gone(v.pid))
