@@ -410,6 +410,38 @@ TEST_F(WaylandTest, ASignalDuringAHoldReleasesTheKey) {
     expectNothingHeld(events());
 }
 
+// The compositor goes away during a hold: the hold stops there and fails with the reason; the
+// next compositor is used by the next request.
+TEST_F(WaylandTest, ACompositorLostDuringAHoldFailsThatHold) {
+    Process observer = wev();
+    Vantrel& v = vantrel();
+    EXPECT_EQ(answer(v, {{"id", 1}, {"action", "mouse_move"}, {"x", 400}, {"y", 300}}), ok());
+    v.send({{"id", 2}, {"action", "hold_key"}, {"text", "shift+x"}, {"holdMs", 600000}});
+    ASSERT_TRUE(sees("sym: X "));
+    sway_->stop();
+    json lost = v.reply();
+    EXPECT_EQ(lost["error"], "input connection lost") << lost;
+    EXPECT_EQ(lost["detail"].get<std::string>().rfind("wayland: the connection to ", 0), 0u)
+        << lost;
+    sway_->start();
+    Process terminal = foot();
+    EXPECT_EQ(answer(v, {{"id", 3}, {"action", "type"}, {"text", "again"}}), ok());
+    EXPECT_EQ(typed(5), "again");
+}
+
+// The driving program dies during a hold: vantrel releases the key at once and exits 0.
+TEST_F(WaylandTest, ADriverThatDiesDuringAHoldReleasesTheKey) {
+    Process observer = wev();
+    Vantrel& v = vantrel();
+    EXPECT_EQ(answer(v, {{"id", 1}, {"action", "mouse_move"}, {"x", 400}, {"y", 300}}), ok());
+    v.send({{"id", 2}, {"action", "hold_key"}, {"text", "shift+x"}, {"holdMs", 600000}});
+    ASSERT_TRUE(sees("sym: X "));
+    EXPECT_EQ(v.abandon(), 0);
+    EXPECT_TRUE(sees("state: 0 (released)", 2));
+    std::this_thread::sleep_for(200ms);
+    expectNothingHeld(events());
+}
+
 TEST_F(WaylandTest, ACompositorThatGoesAwayAndComesBack) {
     Vantrel& v = vantrel();
     EXPECT_EQ(answer(v, {{"id", 1}, {"action", "probe"}}), (json{{"ok", true}, {"trusted", true}}));

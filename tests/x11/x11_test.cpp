@@ -405,6 +405,26 @@ TEST_F(X11Test, AServerLostDuringAnActionFailsThatAction) {
     vantrel.reset();
 }
 
+// The driving program dies (its pipes closed by the system) while vantrel holds keys and a
+// button, idle and during a hold: everything is released and vantrel exits 0.
+TEST_F(X11Test, ADriverThatDiesLeavesNothingHeld) {
+    for (bool duringAHold : {false, true}) {
+        Vantrel driven(server.name(), dir.path + "/driven.err");
+        EXPECT_EQ(driven.request({{"id", 1}, {"action", "key_down"}, {"text", "shift+ctrl"}})["ok"],
+                  true);
+        EXPECT_EQ(driven.request({{"id", 2}, {"action", "mouse_down"}, {"x", 40}, {"y", 40}})["ok"],
+                  true);
+        if (duringAHold) {
+            driven.send({{"id", 3}, {"action", "hold_key"}, {"text", "a"}, {"holdMs", 600000}});
+            EXPECT_TRUE(eventually([&] { return keysDown(server).size() == 3; }));
+        }
+        EXPECT_FALSE(buttonsDown(server).empty());
+        EXPECT_EQ(driven.abandon(), 0);
+        EXPECT_EQ(keysDown(server), std::set<int>{}) << "during a hold: " << duringAHold;
+        EXPECT_EQ(buttonsDown(server), std::set<int>{}) << "during a hold: " << duringAHold;
+    }
+}
+
 TEST_F(X11Test, StopSignalsLeaveNoKeyNoButtonAndTheKeymapAsItWas) {
     const std::string keymap = keymapDump(server);
     auto stopped = [&](const json& request, const std::function<bool()>& holding, int signal) {

@@ -241,6 +241,15 @@ int Vantrel::finish() {
     return status;
 }
 
+int Vantrel::abandon() {
+    close(out_);
+    close(in_);
+    out_ = in_ = -1;
+    int status = waitQuietly(pid_);
+    pid_ = -1;
+    return status;
+}
+
 int Vantrel::stopWith(int signal) {
     kill(pid_, signal);
     int status = 0;

@@ -79,6 +79,9 @@ class Vantrel {
     int finish();
     // Sends a signal and waits; returns the signal that ended it (0 if it exited).
     int stopWith(int signal);
+    // Closes both of its pipes at once, as the system does for a driver that is killed, and
+    // waits; returns the exit status.
+    int abandon();
 
   private:
     int pid_ = -1, in_ = -1, out_ = -1;
