@@ -16,6 +16,7 @@
 
 #include <poll.h>
 #include <sys/select.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,10 +43,19 @@ inline int& stopWakeFd() {
     return fd;
 }
 
-// Whether poll's answer for standard output (watched for no event) says its reader has gone: a
-// pipe whose reading end closed reports an error, a socket whose peer closed a hang-up, and a
-// descriptor that is not open at all is taken the same way. A file or a terminal never reports
-// either while it is usable.
+// Standard output when it is a pipe or a socket, the kinds whose reader can go away; -1 for a
+// file, a terminal (whose hang-up comes as SIGHUP) or anything else, which is not watched: some
+// systems' poll answers a terminal with POLLNVAL, which would end every wait at once.
+inline int& watchedOutputFd() {
+    static int fd = -1;
+    return fd;
+}
+
+// Whether poll's answer for standard output says its reader has gone: a pipe whose reading end
+// closed reports an error, a socket whose peer closed a hang-up (asked for, since some systems
+// report it only then; reported unasked on Linux), and a descriptor no longer open is taken
+// the same way.
+inline constexpr short outputEvents = POLLHUP;
 inline bool readerGoneIn(short revents) {
     return (revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
 }
@@ -53,7 +63,8 @@ inline bool readerGoneIn(short revents) {
 // One poll with the stop signals unblocked: the stop pipe, standard output and `fd` (when not
 // -1) are watched for `timeoutMs` (-1: no limit).
 inline Wake pollOnce(int fd, int timeoutMs) {
-    pollfd fds[3] = {{stopWakeFd(), POLLIN, 0}, {STDOUT_FILENO, 0, 0}, {fd, POLLIN, 0}};
+    pollfd fds[3] = {
+        {stopWakeFd(), POLLIN, 0}, {watchedOutputFd(), outputEvents, 0}, {fd, POLLIN, 0}};
     nfds_t count = fd >= 0 ? 3 : 2;
     sigset_t none, before;
     sigemptyset(&none);
@@ -86,14 +97,19 @@ inline Wake selectOnce(std::chrono::microseconds left) {
 
 } // namespace detail
 
-// Called once, by the stop handling, with the read end of its wake pipe.
+// Called once, by the stop handling, with the read end of its wake pipe; from then on standard
+// output is watched too, when it is a pipe or a socket.
 inline void installStopWake(int readEnd) {
     detail::stopWakeFd() = readEnd;
+    struct stat out {};
+    if (::fstat(STDOUT_FILENO, &out) == 0 && (S_ISFIFO(out.st_mode) || S_ISSOCK(out.st_mode)))
+        detail::watchedOutputFd() = STDOUT_FILENO;
 }
 
 // Whether the reader of standard output has gone, asked without waiting.
 inline bool outputReaderGone() {
-    pollfd out{STDOUT_FILENO, 0, 0};
+    if (detail::watchedOutputFd() < 0) return false;
+    pollfd out{detail::watchedOutputFd(), detail::outputEvents, 0};
     return ::poll(&out, 1, 0) > 0 && detail::readerGoneIn(out.revents);
 }
 
