@@ -52,6 +52,15 @@ constexpr std::array<Modifier, 12> modifiers{{
     {"function", platform::flagMaskSecondaryFn, 63},
 }};
 
+template <typename Rows, typename Name>
+std::vector<std::string> sortedNames(const Rows& rows, Name name) {
+    std::vector<std::string> names;
+    for (const auto& row : rows)
+        names.push_back(name(row));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 bool isAscii(std::string_view text) {
     for (char c : text)
         if (static_cast<unsigned char>(c) >= 0x80) return false;
@@ -71,24 +80,14 @@ const std::unordered_map<std::string, uint16_t>& keyCodes() {
 }
 
 const std::vector<std::string>& keyNames() {
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> sorted;
-        for (const auto& row : keyRows)
-            sorted.emplace_back(row.first);
-        std::sort(sorted.begin(), sorted.end());
-        return sorted;
-    }();
+    static const std::vector<std::string> names =
+        sortedNames(keyRows, [](const auto& row) { return std::string(row.first); });
     return names;
 }
 
 const std::vector<std::string>& modifierNames() {
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> sorted;
-        for (const Modifier& modifier : modifiers)
-            sorted.emplace_back(modifier.name);
-        std::sort(sorted.begin(), sorted.end());
-        return sorted;
-    }();
+    static const std::vector<std::string> names =
+        sortedNames(modifiers, [](const Modifier& modifier) { return std::string(modifier.name); });
     return names;
 }
 
