@@ -270,5 +270,41 @@ TEST(Process, ALostConnectionFailsTheActionInProgressAndOnlyIt) {
     EXPECT_EQ(run.status, 0);
 }
 
+// Where toolkits count clicks by time and place, an action's first press waits out the
+// multi-click interval after the previous release of its button nearby; a further click of the
+// same action, another button or a press further away does not wait.
+TEST(Process, SeparateActionsClicksAreKeptApartWhereClicksAreCountedByTime) {
+    Finished run = runToEnd(program,
+                            R"({"id":1,"action":"double_click","x":10,"y":10,"durationMs":-1})"
+                            "\n"
+                            R"({"id":2,"action":"left_click","x":13,"y":10,"durationMs":-1})"
+                            "\n"
+                            R"({"id":3,"action":"right_click","x":13,"y":10,"durationMs":-1})"
+                            "\n"
+                            R"({"id":4,"action":"mouse_down","x":40,"y":10,"durationMs":-1})"
+                            "\n",
+                            {"VANTREL_TRACE_MULTICLICK=500000,8"});
+    std::vector<json> sleeps;
+    std::vector<std::vector<json>> perRequest(1);
+    for (const std::string& line : lines(run.err)) {
+        json entry = json::parse(line);
+        if (entry.contains("reply"))
+            perRequest.emplace_back();
+        else if (entry.contains("sleep"))
+            perRequest.back().push_back(entry["sleep"]);
+    }
+    // The double click: its two clicks' 40 ms each, nothing between them.
+    EXPECT_EQ(perRequest[0], (std::vector<json>{40000, 40000}));
+    // The next left click, 3 points away: the rest of the interval first (of 500 ms, less the
+    // little time the requests took), then its 40 ms.
+    ASSERT_EQ(perRequest[1].size(), 2u);
+    EXPECT_GT(perRequest[1][0].get<int64_t>(), 400000);
+    EXPECT_LE(perRequest[1][0].get<int64_t>(), 500000);
+    EXPECT_EQ(perRequest[2], (std::vector<json>{40000})); // another button
+    EXPECT_EQ(perRequest[3], (std::vector<json>{}));      // 27 points away
+    Finished refused = runToEnd(program, "", {"VANTREL_TRACE_MULTICLICK=500000"});
+    EXPECT_EQ(refused.status, 2);
+}
+
 } // namespace
 } // namespace vantrel::testing

@@ -131,6 +131,16 @@ std::string_view connectionLost();
 // support/wait.h): it then returns at once and the core unwinds.
 void pause(uint32_t microseconds);
 
+// How toolkits on this platform count clicks: a press within `interval` (microseconds) of the
+// previous release of its button, and within `distance` (points) of where it was, counts as the
+// next click of a multi-click. An interval of 0: the platform's events carry their click number,
+// and applications count by it, so nothing more is needed to keep actions' clicks apart.
+struct MultiClick {
+    uint32_t interval = 0;
+    double distance = 0.0;
+};
+MultiClick multiClick();
+
 // The largest line count one scroll event can carry out on this platform.
 int64_t largestScrollAmount();
 

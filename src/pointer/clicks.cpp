@@ -2,6 +2,9 @@
 
 #include "support/stop.h"
 
+#include <chrono>
+#include <cmath>
+
 namespace vantrel {
 
 namespace {
@@ -28,6 +31,21 @@ platform::Event makeMouse(uint32_t type, Point at, uint32_t button) {
     return event;
 }
 
+// A press that starts an action's clicks must count as a first click: where the platform's
+// toolkits count clicks by time and place, it waits until the previous release of its button is
+// further back than their multi-click interval, unless it is further away than their distance.
+void keepApartFromTheLastClick(uint32_t button, Point at) {
+    platform::MultiClick rule = platform::multiClick();
+    std::optional<ButtonRelease> last = lastRelease(button);
+    if (rule.interval == 0 || !last) return;
+    if (std::abs(at.x - last->at.x) > rule.distance || std::abs(at.y - last->at.y) > rule.distance)
+        return;
+    auto apart = last->time + std::chrono::microseconds(rule.interval);
+    auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        apart - std::chrono::steady_clock::now());
+    if (left.count() > 0) pauseOrStop(static_cast<uint32_t>(left.count()));
+}
+
 Held heldButton(uint32_t button) {
     Held held;
     held.kind = Held::Kind::button;
@@ -51,6 +69,7 @@ void postMouse(uint32_t type, Point at, uint32_t button) {
 void mouseClick(Point at, uint32_t button, int64_t clicks) {
     ButtonTypes types = typesOf(button);
     int64_t count = clicks > 1 ? clicks : 1;
+    keepApartFromTheLastClick(button, at);
     for (int64_t click = 1; click <= count; ++click) {
         platform::Event press = makeMouse(types.press, at, button);
         if (press) platform::setIntegerValueField(*press, platform::mouseEventClickState, click);
@@ -64,6 +83,7 @@ void mouseClick(Point at, uint32_t button, int64_t clicks) {
 }
 
 void mouseDown(Point at, uint32_t button) {
+    keepApartFromTheLastClick(button, at);
     postPress(makeMouse(typesOf(button).press, at, button), heldButton(button));
 }
 

@@ -6,9 +6,18 @@ namespace vantrel {
 
 namespace {
 
-// What vantrel holds, in the order of pressing, and the presses waiting for the next event.
+// What vantrel holds, in the order of pressing, and the presses waiting for the next event; and
+// the last release of each button, by button number.
 std::vector<Held> record;
 std::vector<Held> deferred;
+std::vector<std::optional<ButtonRelease>> releases;
+
+void noteRelease(const platform::Event& event, uint32_t button) {
+    if (!event) return;
+    if (releases.size() <= button) releases.resize(button + 1);
+    releases[button] =
+        ButtonRelease{platform::eventLocation(*event), std::chrono::steady_clock::now()};
+}
 
 platform::Event keyDownEvent(uint16_t keyCode, uint64_t flags) {
     platform::Event down = platform::createKeyboardEvent(keyCode, true);
@@ -69,7 +78,9 @@ void releaseWhere(bool (*which)(const Held&)) {
         Held held = record[i];
         // Forgotten before it is posted, so that the release carries the flags of what remains.
         record.erase(record.begin() + static_cast<std::ptrdiff_t>(i));
-        post(releaseEvent(held));
+        platform::Event release = releaseEvent(held);
+        post(release);
+        if (held.kind == Held::Kind::button) noteRelease(release, held.code);
     }
 }
 
@@ -92,6 +103,7 @@ void postRelease(const platform::Event& event, Held::Kind kind, uint32_t code) {
     auto existing = find(kind, code);
     if (existing != record.end()) record.erase(existing);
     if (event) platform::postEvent(*event);
+    if (kind == Held::Kind::button) noteRelease(event, code);
 }
 
 void postKeyDown(uint16_t keyCode, uint64_t modifierFlag) {
@@ -165,6 +177,11 @@ void releaseHeldKeys() {
 void forgetAllHeld() {
     record.clear();
     deferred.clear();
+    releases.clear();
+}
+
+std::optional<ButtonRelease> lastRelease(uint32_t button) {
+    return button < releases.size() ? releases[button] : std::nullopt;
 }
 
 } // namespace vantrel

@@ -9,7 +9,9 @@
 
 #include "platform/event_services.h"
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace vantrel {
@@ -73,7 +75,16 @@ void releaseAllHeld();
 // pressed first.
 void releaseHeldKeys();
 
-// Forgets the record without posting: for tests that start over.
+// Forgets the record without posting: for tests that start over, and when the connection that
+// held it is gone.
 void forgetAllHeld();
+
+// The last release of a mouse button that vantrel posted: where and when (once posted), so that
+// the next action's first press can be kept from counting as a further click of it.
+struct ButtonRelease {
+    Point at;
+    std::chrono::steady_clock::time_point time;
+};
+std::optional<ButtonRelease> lastRelease(uint32_t button);
 
 } // namespace vantrel

@@ -509,6 +509,32 @@ TEST_F(WaylandTest, TextArrivesExactlyInAGtkEntry) {
 // records what arrives. Its key events carry one UTF-16 unit, so characters beyond the Basic
 // Multilingual Plane reach it only through the input method.
 
+// Wayland's pointer events carry no click number: Chromium counts clicks by time and place. Three
+// separate left clicks at one point each count as a first click, and a double and a triple click
+// still count 1, 2 and 1, 2, 3.
+TEST_F(WaylandTest, ClicksOfSeparateRequestsAreNotMergedInABrowser) {
+    if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";
+    Vantrel& v = vantrel();
+    Browser browser = chromium("record.html");
+    EXPECT_EQ(answer(v, {{"id", 1}, {"action", "mouse_move"}, {"x", 300}, {"y", 600}}), ok());
+    browser.evaluate("presses = []; true");
+    int id = 2;
+    for (const char* action :
+         {"left_click", "left_click", "left_click", "double_click", "triple_click"}) {
+        EXPECT_EQ(
+            answer(v,
+                   {{"id", id++}, {"action", action}, {"x", 300}, {"y", 600}, {"durationMs", -1}}),
+            ok());
+        std::this_thread::sleep_for(240ms);
+    }
+    json presses;
+    for (int i = 0; i < 100 && presses.size() < 8; ++i) {
+        presses = browser.evaluate("presses.map(p => p.detail)");
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_EQ(presses, (json{1, 1, 1, 1, 2, 1, 2, 3}));
+}
+
 TEST_F(WaylandTest, TextArrivesExactlyInABrowser) {
     if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";
     Vantrel& v = vantrel();

@@ -123,6 +123,10 @@ int64_t largestScrollAmount() {
     return VANTREL_ON_LAYER(largestScrollAmount());
 }
 
+MultiClick multiClick() {
+    return VANTREL_ON_LAYER(multiClick());
+}
+
 Size mainDisplaySize() {
     if (active() == Layer::none && !isProcessTrusted()) return {};
     return VANTREL_ON_LAYER(mainDisplaySize());

@@ -185,6 +185,12 @@ void pause(uint32_t microseconds) {
     sleepFor(microseconds);
 }
 
+// Every mouse event carries its click number (the click state field), and AppKit counts clicks
+// by it: a first click is a first click however soon it follows another.
+MultiClick multiClick() {
+    return {};
+}
+
 // The event services are the system's own, not a connection that can close under vantrel.
 std::string_view connectionLost() {
     return {};

@@ -144,6 +144,18 @@ std::optional<Config> configFromEnvironment(std::string& problem) {
             }
         }
     }
+    if (const char* rule = std::getenv("VANTREL_TRACE_MULTICLICK")) {
+        std::vector<std::string> parts = splitCommas(rule);
+        double interval = 0;
+        if (parts.size() != 2 || !parseCoordinate(parts[0], interval) || interval < 0 ||
+            interval > 4294967295.0 || !parseCoordinate(parts[1], config.multiClick.distance) ||
+            config.multiClick.distance < 0) {
+            problem = "VANTREL_TRACE_MULTICLICK must be microseconds,distance in non-negative "
+                      "decimal numbers";
+            return std::nullopt;
+        }
+        config.multiClick.interval = static_cast<uint32_t>(interval);
+    }
     if (const char* realtime = std::getenv("VANTREL_TRACE_REALTIME"); realtime && *realtime) {
         if (std::strcmp(realtime, "1") != 0 && std::strcmp(realtime, "0") != 0) {
             problem = "VANTREL_TRACE_REALTIME must be 1 or 0";
@@ -364,6 +376,10 @@ void pause(uint32_t microseconds) {
 
 int64_t largestScrollAmount() {
     return 2147483647;
+}
+
+MultiClick multiClick() {
+    return state.config.multiClick;
 }
 
 Size mainDisplaySize() {

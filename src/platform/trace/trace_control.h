@@ -18,6 +18,7 @@ struct Config {
     // that goes away would: the core then answers "input connection lost".
     bool loseConnection = false;
     bool realtime = false;
+    MultiClick multiClick; // none: the trace's events carry their click numbers
     Size screen{1920, 1080};
 };
 

@@ -17,6 +17,7 @@ std::string_view untrustedDetail();
 void pause(uint32_t microseconds);
 std::string_view connectionLost();
 int64_t largestScrollAmount();
+MultiClick multiClick();
 Size mainDisplaySize();
 std::string_view platformName();
 void replyWritten(std::string_view line);

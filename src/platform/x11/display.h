@@ -88,11 +88,6 @@ struct Display {
     // locked a group itself (the notice of that comes later).
     bool groupKnown = false;
     uint32_t group = 0, lockedGroup = 0;
-
-    // The last release of each button (1 to 9, by X's numbers) and where it was, for click
-    // separation.
-    Clock::time_point released[10] = {};
-    int16_t releasedX[10] = {}, releasedY[10] = {};
 };
 
 // Why the last trust check said no ("cannot open display :5", ...); empty when it said yes.

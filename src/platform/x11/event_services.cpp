@@ -175,39 +175,17 @@ std::optional<Point> pointerPosition(Display& d) {
     return Point{static_cast<double>(reply->root_x), static_cast<double>(reply->root_y)};
 }
 
-// X has no click number: toolkits count a press within their multi-click interval and distance
-// of the previous release as the next click. A press that starts an action's clicks must be
-// counted as a first click, so it comes at least the longest default interval (GTK, Qt and
-// Chromium: 500 ms at most) after the previous release of its button, unless it is further away
-// than every toolkit's double-click distance.
-// 10 ms beyond the interval, for the server's millisecond clock.
-constexpr auto multiClickInterval = std::chrono::milliseconds(510);
-constexpr int multiClickDistance = 8;
-
-void keepClicksApart(Display& d, uint8_t button, int16_t x, int16_t y) {
-    if (std::abs(x - d.releasedX[button]) > multiClickDistance ||
-        std::abs(y - d.releasedY[button]) > multiClickDistance)
-        return;
-    Clock::time_point apart = d.released[button] + multiClickInterval;
-    if (Clock::now() < apart) restUntil(d, apart);
-}
-
 void postMouse(Display& d, const EventRecord& event) {
     int16_t x = coordinate(event.location.x), y = coordinate(event.location.y);
     auto [button, press] = xkb::buttonChange(event.type, event.button);
     std::optional<Point> at = button ? pointerPosition(d) : std::nullopt;
     if (!button || !at || at->x != x || at->y != y) fakeInput(d, XCB_MOTION_NOTIFY, 0, x, y);
     if (!button) return;
-    if (press && event.clickState.value_or(1) == 1) keepClicksApart(d, button, x, y);
     fakeInput(d, press ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, button);
-    if (!press) {
-        // Timed once the server has handled the release: clients count by the server's event
-        // times, and a busy server may handle the release later than it was sent.
-        roundTrip(d);
-        d.released[button] = Clock::now();
-        d.releasedX[button] = x;
-        d.releasedY[button] = y;
-    }
+    // A release is posted once the server has handled it, so that the core times the next
+    // click from then: clients count by the server's event times, and a busy server may handle
+    // the release later than it was sent.
+    if (!press) roundTrip(d);
 }
 
 void clicks(Display& d, int32_t delta, uint8_t positive, uint8_t negative) {
@@ -348,6 +326,14 @@ void willType(std::span<const uint16_t> units) {
 // for minutes.
 int64_t largestScrollAmount() {
     return 10000;
+}
+
+// X has no click number: toolkits count a press within their multi-click interval and distance
+// of the previous release as the next click. GTK, Qt and Chromium use 500 ms at most (GTK's
+// and Qt's defaults are 400 ms) and a few pixels; 10 ms more covers the server's millisecond
+// clock (a busy server let Chromium count a triple click's first press as a third).
+MultiClick multiClick() {
+    return {510000, 8.0};
 }
 
 Size mainDisplaySize() {
