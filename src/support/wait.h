@@ -151,6 +151,20 @@ inline bool takePendingSignals() {
     return detail::pollOnce(-1, 0) != Wake::stop;
 }
 
+// Waits until `fd` can be read or `deadline` passes, whatever else happens: for the little a
+// stopping process still waits for. True when `fd` can be read.
+inline bool waitReadableUntil(int fd, WaitClock::time_point deadline) {
+    for (;;) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - WaitClock::now());
+        if (left.count() <= 0) return false;
+        pollfd in{fd, POLLIN, 0};
+        int ms = left.count() > 1000000 ? 1000000 : static_cast<int>(left.count());
+        int result = ::poll(&in, 1, ms);
+        if (result > 0) return true;
+        if (result < 0 && errno != EINTR) return false;
+    }
+}
+
 // Waits until `fd` can be read (data, end of input, or an error such as a closed descriptor,
 // which the read that follows reports); false as soon as a stop comes.
 inline bool waitReadable(int fd) {

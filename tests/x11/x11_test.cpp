@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <fstream>
 #include <random>
@@ -423,6 +424,44 @@ TEST_F(X11Test, ADriverThatDiesLeavesNothingHeld) {
         EXPECT_EQ(keysDown(server), std::set<int>{}) << "during a hold: " << duringAHold;
         EXPECT_EQ(buttonsDown(server), std::set<int>{}) << "during a hold: " << duringAHold;
     }
+}
+
+// Whether vantrel ends on SIGTERM while the server is frozen (SIGSTOP), which is thawed only
+// once it has, or after a long while should vantrel hang, so that nothing is left stopped.
+bool endsWhileTheServerIsFrozen(XServer& server, std::optional<Vantrel>& vantrel) {
+    std::atomic<bool> thawed = false, ended = false;
+    std::thread guard([&] {
+        for (int i = 0; i < 300 && !ended; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        thawed = true;
+        server.signal(SIGCONT);
+    });
+    int signal = vantrel->stopWith(SIGTERM);
+    bool endedWhileFrozen = !thawed;
+    ended = true;
+    guard.join();
+    server.signal(SIGCONT);
+    vantrel.reset();
+    EXPECT_EQ(signal, SIGTERM);
+    return endedWhileFrozen;
+}
+
+// A frozen server never freezes vantrel: idle, or waiting for the server's answer in a request,
+// it ends on a stop signal at once. (The releases it sends are lost: Xvfb, thawed, drops what a
+// client that has gone sent it.)
+TEST_F(X11Test, AFrozenServerDoesNotHoldOffAStop) {
+    EXPECT_EQ(vantrel->request({{"id", 1}, {"action", "key_down"}, {"text", "shift"}})["ok"], true);
+    EXPECT_EQ(keysDown(server).size(), 1u);
+    server.signal(SIGSTOP);
+    EXPECT_TRUE(endsWhileTheServerIsFrozen(server, vantrel));
+
+    vantrel.emplace(server.name(), errors);
+    EXPECT_EQ(vantrel->request({{"id", 1}, {"action", "key_down"}, {"text", "shift"}})["ok"], true);
+    server.signal(SIGSTOP);
+    // Reading the pointer for the click waits for the server.
+    vantrel->send({{"id", 2}, {"action", "left_click"}, {"x", 10}, {"y", 10}, {"durationMs", -1}});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(endsWhileTheServerIsFrozen(server, vantrel));
 }
 
 TEST_F(X11Test, StopSignalsLeaveNoKeyNoButtonAndTheKeymapAsItWas) {

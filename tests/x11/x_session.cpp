@@ -88,6 +88,10 @@ Process::~Process() {
     stop();
 }
 
+void Process::signal(int number) {
+    if (pid_ > 0) ::kill(pid_, number);
+}
+
 bool Process::running() {
     if (pid_ <= 0) return false;
     int status = 0;

@@ -31,6 +31,8 @@ class Process {
 
     // SIGTERM to the group, then SIGKILL if it lingers; waits for the child.
     void stop();
+    // A signal to the child alone (SIGSTOP freezes it, SIGCONT thaws it).
+    void signal(int number);
     bool running();
 
   private:
@@ -56,6 +58,7 @@ class XServer {
     std::string env() const { return "DISPLAY=" + name(); }
     int number() const { return display_; }
     void stop() { process_.stop(); }
+    void signal(int number) { process_.signal(number); }
 
   private:
     Process process_;

@@ -107,8 +107,23 @@ std::optional<Display>& display();
 // Connects when there is no connection; nothing when the display cannot be reached.
 Display* connected();
 
-// Sends what is buffered and waits until the server has handled it.
+// Sends what is buffered and waits until the server has handled it; false when the connection
+// broke or a stop came first.
 bool roundTrip(Display& display);
+
+// The reply to the request numbered `sequence`; null on an error or a broken connection. A frozen
+// server must not hold vantrel: once a stop has come, the server has a short grace in all to
+// answer what releasing needs, then nothing more is waited for (null).
+void* awaitReply(Display& display, unsigned int sequence);
+// Whether a request that needs a reply may still be sent: not once the grace after a stop has
+// run out, since a server that later answers a closed connection drops what followed it.
+bool mayAsk();
+// Sends the request `issue` makes and waits for its reply (see awaitReply); null without sending
+// when it may not be asked.
+template <typename T, typename Issue> Reply<T> ask(Display& display, Issue issue) {
+    if (!mayAsk()) return nullptr;
+    return Reply<T>(static_cast<T*>(awaitReply(display, issue().sequence)));
+}
 
 // Reads pending events: keymap change notices mark the keymap stale; errors are dropped.
 void drainEvents(Display& display);

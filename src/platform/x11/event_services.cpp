@@ -12,6 +12,7 @@
 
 #include "platform/x11/xkb_protocol.h"
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 #include <xcb/xtest.h>
 #include <xkbcommon/xkbcommon-x11.h>
 
@@ -127,10 +128,45 @@ Display* connected() {
     return &d;
 }
 
+namespace {
+// Once a stop has come, the server has until then to answer; none before.
+std::optional<Clock::time_point>& graceAfterStop() {
+    static std::optional<Clock::time_point> until;
+    return until;
+}
+constexpr auto stopGrace = std::chrono::milliseconds(500);
+} // namespace
+
+bool mayAsk() {
+    return !graceAfterStop() || Clock::now() < *graceAfterStop();
+}
+
+void* awaitReply(Display& d, unsigned int sequence) {
+    xcb_connection_t* connection = d.connection.get();
+    xcb_flush(connection);
+    int fd = xcb_get_file_descriptor(connection);
+    for (;;) {
+        void* reply = nullptr;
+        xcb_generic_error_t* error = nullptr;
+        // Reads what has arrived, without blocking; true once the answer (or an error) is in.
+        if (xcb_poll_for_reply(connection, sequence, &reply, &error)) {
+            std::free(error);
+            return reply;
+        }
+        if (broken(d)) return nullptr;
+        std::optional<Clock::time_point>& grace = graceAfterStop();
+        if (!grace) {
+            if (waitUntil(Clock::now() + std::chrono::hours(24), fd) == Wake::stop)
+                grace = Clock::now() + stopGrace;
+        } else if (!waitReadableUntil(fd, *grace)) {
+            return nullptr;
+        }
+    }
+}
+
 bool roundTrip(Display& d) {
-    Reply<xcb_get_input_focus_reply_t> reply(xcb_get_input_focus_reply(
-        d.connection.get(), xcb_get_input_focus(d.connection.get()), nullptr));
-    return reply != nullptr;
+    return ask<xcb_get_input_focus_reply_t>(
+               d, [&] { return xcb_get_input_focus(d.connection.get()); }) != nullptr;
 }
 
 void drainEvents(Display& d) {
@@ -169,8 +205,8 @@ int16_t coordinate(double value) {
 }
 
 std::optional<Point> pointerPosition(Display& d) {
-    Reply<xcb_query_pointer_reply_t> reply(xcb_query_pointer_reply(
-        d.connection.get(), xcb_query_pointer(d.connection.get(), d.root), nullptr));
+    Reply<xcb_query_pointer_reply_t> reply = ask<xcb_query_pointer_reply_t>(
+        d, [&] { return xcb_query_pointer(d.connection.get(), d.root); });
     if (!reply) return std::nullopt;
     return Point{static_cast<double>(reply->root_x), static_cast<double>(reply->root_y)};
 }

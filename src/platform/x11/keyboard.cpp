@@ -88,6 +88,10 @@ bool hasSymbols(xkb_keymap* keymap, xkb_keycode_t keycode) {
 // real modifier, and which keycodes are free. Bindings the new keymap no longer shows are
 // forgotten (a layout change wipes them).
 void readKeymap(Display& d) {
+    // xkbcommon waits for its replies on its own, where a stop cannot end the wait: a server
+    // that has just answered is asked; while one does not answer (frozen, or a stop came), the
+    // keymap read before stays in use, still marked stale, so that what is held can be released.
+    if (d.xkb && context() && !roundTrip(d)) return;
     d.keymapStale = false;
     d.places.clear();
     d.spare.clear();
@@ -98,8 +102,8 @@ void readKeymap(Display& d) {
     xkb_keymap* keymap = d.keymap.get();
     if (!keymap) return;
 
-    Reply<xcb_get_modifier_mapping_reply_t> modmap(xcb_get_modifier_mapping_reply(
-        d.connection.get(), xcb_get_modifier_mapping(d.connection.get()), nullptr));
+    Reply<xcb_get_modifier_mapping_reply_t> modmap = ask<xcb_get_modifier_mapping_reply_t>(
+        d, [&] { return xcb_get_modifier_mapping(d.connection.get()); });
     std::vector<bool> inModmap(256, false);
     std::fill(std::begin(d.holdable), std::end(d.holdable), 0);
     if (modmap) {
@@ -173,9 +177,8 @@ struct GroupState {
 GroupState groupState(Display& d) {
     if (!d.xkb) return {};
     if (!d.groupKnown) {
-        Reply<xcb_xkb_get_state_reply_t> state(xcb_xkb_get_state_reply(
-            d.connection.get(), xcb_xkb_get_state(d.connection.get(), XCB_XKB_ID_USE_CORE_KBD),
-            nullptr));
+        Reply<xcb_xkb_get_state_reply_t> state = ask<xcb_xkb_get_state_reply_t>(
+            d, [&] { return xcb_xkb_get_state(d.connection.get(), XCB_XKB_ID_USE_CORE_KBD); });
         if (!state) return {};
         d.group = state->group;
         d.lockedGroup = state->lockedGroup;
