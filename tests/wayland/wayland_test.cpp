@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -87,6 +89,8 @@ class Sway {
             }))
             throw std::runtime_error("sway did not start: " + readAll(dir_ + "/sway.log"));
     }
+    // A signal to the compositor alone (SIGSTOP freezes it, SIGCONT thaws it).
+    void signal(int number) { process_.signal(number); }
     void stop() {
         process_.stop();
         unlink((runtime_ + "/wayland-1").c_str());
@@ -440,6 +444,28 @@ TEST_F(WaylandTest, ADriverThatDiesDuringAHoldReleasesTheKey) {
     EXPECT_TRUE(sees("state: 0 (released)", 2));
     std::this_thread::sleep_for(200ms);
     expectNothingHeld(events());
+}
+
+// A frozen compositor never freezes vantrel: holding a key, it ends on a stop signal at once.
+TEST_F(WaylandTest, AFrozenCompositorDoesNotHoldOffAStop) {
+    Vantrel& v = vantrel();
+    EXPECT_EQ(answer(v, {{"id", 1}, {"action", "key_down"}, {"text", "shift"}}), ok());
+    sway_->signal(SIGSTOP);
+    // Should vantrel hang, the compositor is thawed after a long while, so that nothing is left
+    // stopped; vantrel must have ended before that.
+    std::atomic<bool> thawed = false, ended = false;
+    std::thread guard([&] {
+        for (int i = 0; i < 300 && !ended; ++i)
+            std::this_thread::sleep_for(100ms);
+        thawed = true;
+        sway_->signal(SIGCONT);
+    });
+    EXPECT_EQ(v.stopWith(SIGTERM), SIGTERM);
+    bool endedWhileFrozen = !thawed;
+    ended = true;
+    guard.join();
+    sway_->signal(SIGCONT);
+    EXPECT_TRUE(endedWhileFrozen);
 }
 
 TEST_F(WaylandTest, ACompositorThatGoesAwayAndComesBack) {

@@ -136,6 +136,12 @@ std::string& refusalDetail();
 // for something to come.
 void readEvents(Compositor& c, std::chrono::milliseconds wait);
 
+// Sends what is queued and waits until the compositor has handled it, in a wait that a stop ends:
+// a frozen compositor must not hold vantrel. Once a stop has come, the compositor has a short
+// grace in all to answer what releasing needs, then nothing more is waited for. False when it did
+// not answer.
+bool roundTrip(Compositor& c);
+
 // Milliseconds for an event's time stamp.
 uint32_t now();
 

@@ -53,6 +53,58 @@ void readEvents(Compositor& c, std::chrono::milliseconds wait) {
     wl_display_dispatch_pending(display);
 }
 
+namespace {
+// Once a stop has come, the compositor has until then to answer; none before.
+std::optional<Clock::time_point>& graceAfterStop() {
+    static std::optional<Clock::time_point> until;
+    return until;
+}
+constexpr auto stopGrace = std::chrono::milliseconds(500);
+
+void synced(void* data, wl_callback*, uint32_t) {
+    *static_cast<bool*>(data) = true;
+}
+const wl_callback_listener syncListener = {synced};
+} // namespace
+
+bool roundTrip(Compositor& c) {
+    wl_display* display = c.display.get();
+    std::optional<Clock::time_point>& grace = graceAfterStop();
+    if (grace && Clock::now() >= *grace) return false;
+    bool done = false;
+    wl_callback* callback = wl_display_sync(display);
+    wl_callback_add_listener(callback, &syncListener, &done);
+    while (!done && wl_display_get_error(display) == 0) {
+        while (wl_display_prepare_read(display) != 0)
+            wl_display_dispatch_pending(display);
+        if (done) {
+            wl_display_cancel_read(display);
+            break;
+        }
+        wl_display_flush(display);
+        int fd = wl_display_get_fd(display);
+        bool readable = false;
+        if (!grace) {
+            Wake wake = waitUntil(Clock::now() + std::chrono::hours(24), fd);
+            if (wake == Wake::stop) grace = Clock::now() + stopGrace;
+            readable = wake == Wake::readable;
+        } else {
+            readable = waitReadableUntil(fd, *grace);
+            if (!readable && Clock::now() >= *grace) {
+                wl_display_cancel_read(display);
+                break;
+            }
+        }
+        if (readable)
+            wl_display_read_events(display);
+        else
+            wl_display_cancel_read(display);
+        wl_display_dispatch_pending(display);
+    }
+    wl_callback_destroy(callback);
+    return done;
+}
+
 uint32_t now() {
     return static_cast<uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
@@ -167,11 +219,10 @@ bool broken(const Compositor& c) {
 
 // Reads what the compositor sent, without waiting: output changes, and a closed connection.
 void readPending(Compositor& c) {
-    wl_display* display = c.display.get();
     readEvents(c, std::chrono::milliseconds(0));
     // An output announced just now describes itself in answer to its binding.
     if (std::any_of(c.outputs.begin(), c.outputs.end(), [](const auto& o) { return o->fresh; }))
-        wl_display_roundtrip(display);
+        roundTrip(c);
     for (auto& output : c.outputs)
         output->fresh = false;
 }
@@ -219,8 +270,8 @@ Compositor* connected() {
     c.display.reset(display);
     c.registry = wl_display_get_registry(display);
     wl_registry_add_listener(c.registry, &registryListener, &c);
-    wl_display_roundtrip(display); // the globals, binding outputs as they come
-    wl_display_roundtrip(display); // what the outputs say of themselves
+    roundTrip(c); // the globals, binding outputs as they come
+    roundTrip(c); // what the outputs say of themselves
     for (auto& output : c.outputs)
         output->fresh = false;
     const char* missing = !c.seat              ? "the compositor offers no seat"
@@ -240,9 +291,9 @@ Compositor* connected() {
         drop();
         return nullptr;
     }
-    wl_display_roundtrip(display);
+    roundTrip(c);
     sleepUntil(Clock::now() + deviceSettle);
-    wl_display_roundtrip(display);
+    roundTrip(c);
     return &c;
 }
 
@@ -335,7 +386,7 @@ void closeEventServices() {
     if (!current) return;
     if (!wayland::broken(*current)) {
         wayland::releaseKeys(*current);
-        wl_display_roundtrip(current->display.get());
+        wayland::roundTrip(*current);
     }
     wayland::drop();
 }

@@ -182,7 +182,7 @@ bool commitThroughInputMethod(Compositor& c, std::span<const uint16_t> units) {
         // left of the activation wait since them (a field it turns text input on for).
         Clock::time_point moved = method.focusMayMove;
         restUntil(c, moved + keysRest);
-        wl_display_roundtrip(c.display.get());
+        roundTrip(c);
         if (!method.active) awaitActivation(c, moved + activationWait);
     }
     if (!method.active || method.unavailable) return false;

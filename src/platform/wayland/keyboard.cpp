@@ -169,7 +169,7 @@ void addKeysyms(Compositor& c, const std::vector<xkb_keysym_t>& wanted) {
             next.push_back(sym);
     c.added = std::move(next);
     if (!useKeymap(c, keymapText(c))) return;
-    wl_display_roundtrip(c.display.get());
+    roundTrip(c);
     sleepUntil(Clock::now() + settleDelay);
 }
 
