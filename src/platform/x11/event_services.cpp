@@ -309,6 +309,12 @@ bool isProcessTrusted() {
         x11::refusalDetail() = "the display has no XTEST extension";
         return false;
     }
+    // Keys are found and bound through the keyboard extension; without it nothing typed would
+    // arrive, so posting is refused rather than answered as done.
+    if (!d->xkb) {
+        x11::refusalDetail() = "the display has no XKEYBOARD extension";
+        return false;
+    }
     x11::refusalDetail().clear();
     return true;
 }
