@@ -464,6 +464,25 @@ TEST_F(X11Test, AFrozenServerDoesNotHoldOffAStop) {
     EXPECT_TRUE(endsWhileTheServerIsFrozen(server, vantrel));
 }
 
+// Another program holds Shift: a combination or a character that needs it neither presses nor
+// releases it, so it is still held afterwards.
+TEST_F(X11Test, AModifierHeldByAnotherProgramIsNeverReleased) {
+    capture({"xdotool", "keydown", "Shift_L"}, {server.env()});
+    std::set<int> shift = keysDown(server);
+    ASSERT_EQ(shift.size(), 1u);
+    EXPECT_EQ(vantrel->request({{"id", 1}, {"action", "key"}, {"text", "shift+a"}})["ok"], true);
+    EXPECT_EQ(keysDown(server), shift);
+    EXPECT_EQ(vantrel->request({{"id", 2}, {"action", "type"}, {"text", "A!"}})["ok"], true);
+    EXPECT_EQ(keysDown(server), shift);
+    EXPECT_EQ(
+        vantrel->request(
+            {{"id", 3}, {"action", "hold_key"}, {"text", "ctrl+shift+b"}, {"holdMs", 10}})["ok"],
+        true);
+    EXPECT_EQ(keysDown(server), shift);
+    capture({"xdotool", "keyup", "Shift_L"}, {server.env()});
+    EXPECT_EQ(keysDown(server), std::set<int>{});
+}
+
 TEST_F(X11Test, StopSignalsLeaveNoKeyNoButtonAndTheKeymapAsItWas) {
     const std::string keymap = keymapDump(server);
     auto stopped = [&](const json& request, const std::function<bool()>& holding, int signal) {

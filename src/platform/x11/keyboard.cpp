@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <bitset>
 #include <ctime>
 #include <thread>
 
@@ -323,6 +324,18 @@ bool isDown(const Display& d, xcb_keycode_t keycode) {
     return false;
 }
 
+// The keys the server has down now, from every device: keys a person or another program holds
+// as well as vantrel's own. Empty when the server does not answer.
+std::bitset<256> downInServer(Display& d) {
+    std::bitset<256> down;
+    Reply<xcb_query_keymap_reply_t> keymap =
+        ask<xcb_query_keymap_reply_t>(d, [&] { return xcb_query_keymap(d.connection.get()); });
+    if (!keymap) return down;
+    for (size_t i = 0; i < 256; ++i)
+        down[i] = (keymap->keys[i / 8] >> (i % 8)) & 1;
+    return down;
+}
+
 void releaseHeld(Display& d, uint32_t slot) {
     auto found = d.held.find(slot);
     if (found == d.held.end()) return;
@@ -387,7 +400,12 @@ void postKey(Display& d, const EventRecord& event) {
         for (size_t i = 0; i < syms.size(); ++i) {
             std::optional<Stroke> stroke = strokeFor(d, syms[i]);
             if (!stroke) continue;
-            std::erase_if(stroke->modifiers, [&](xcb_keycode_t code) { return isDown(d, code); });
+            // A modifier key that is down already, whoever holds it, is neither pressed nor
+            // released: releasing it would let go of what vantrel did not press.
+            std::bitset<256> down;
+            if (!stroke->modifiers.empty()) down = downInServer(d);
+            std::erase_if(stroke->modifiers,
+                          [&](xcb_keycode_t code) { return isDown(d, code) || down[code]; });
             press(d, *stroke);
             if (i + 1 < syms.size()) {
                 release(d, *stroke);
@@ -404,17 +422,20 @@ void postKey(Display& d, const EventRecord& event) {
     if (!stroke) return;
     // X has no per-event flags: the modifier keys of the mask are pressed around the key.
     std::vector<xcb_keycode_t> modifiers;
+    std::bitset<256> down;
+    if (event.flags || !stroke->modifiers.empty()) down = downInServer(d);
     for (const auto& [flag, keysym] : modifierKeys) {
         if (!(event.flags & flag)) continue;
         std::optional<Stroke> modifier = strokeFor(d, exactly(keysym), false);
-        // A modifier held already (pressed on its own, or this very key) is down in the server:
-        // pressing it again would release it with this key.
+        // A modifier down already (pressed on its own, this very key, or held by a person or
+        // another program) is in effect: pressing it again would release it with this key.
         if (modifier && modifier->keycode != stroke->keycode && !isDown(d, modifier->keycode) &&
+            !down[modifier->keycode] &&
             std::find(modifiers.begin(), modifiers.end(), modifier->keycode) == modifiers.end())
             modifiers.push_back(modifier->keycode);
     }
     std::erase_if(stroke->modifiers, [&](xcb_keycode_t code) {
-        return std::find(modifiers.begin(), modifiers.end(), code) != modifiers.end();
+        return down[code] || std::find(modifiers.begin(), modifiers.end(), code) != modifiers.end();
     });
     press(d, *stroke, modifiers);
     stroke->modifiers.insert(stroke->modifiers.begin(), modifiers.begin(), modifiers.end());
