@@ -483,6 +483,18 @@ TEST_F(X11Test, AModifierHeldByAnotherProgramIsNeverReleased) {
     EXPECT_EQ(keysDown(server), std::set<int>{});
 }
 
+// Caps Lock locked by someone else: text arrives as sent, and Caps Lock is locked again after.
+TEST_F(X11Test, TextArrivesAsSentUnderCapsLockWhichStaysLocked) {
+    auto capsLocked = [&] {
+        return capture({"xset", "q"}, {server.env()}).find("Caps Lock:   on") != std::string::npos;
+    };
+    TextClient client(server, *vantrel, dir.path);
+    capture({"xdotool", "key", "Caps_Lock"}, {server.env()});
+    ASSERT_TRUE(capsLocked());
+    EXPECT_EQ(typeInto(*vantrel, client, "Hello World, 1!"), "Hello World, 1!");
+    EXPECT_TRUE(capsLocked());
+}
+
 TEST_F(X11Test, StopSignalsLeaveNoKeyNoButtonAndTheKeymapAsItWas) {
     const std::string keymap = keymapDump(server);
     auto stopped = [&](const json& request, const std::function<bool()>& holding, int signal) {

@@ -84,6 +84,10 @@ struct Display {
     std::vector<xkb_keysym_t> upcoming;
     size_t nextUpcoming = 0;
 
+    // Caps Lock was locked when this request began to post keys, and vantrel unlocked it for the
+    // request (restoreLocks puts it back).
+    bool capsLockLifted = false;
+
     // The keyboard's group, from the server's state notices; unknown until read or after vantrel
     // locked a group itself (the notice of that comes later).
     bool groupKnown = false;
@@ -135,6 +139,11 @@ void postSystem(Display& display, const EventRecord& event);
 // The text about to be typed (expectText), and binding ahead for it during a pause (bindAhead).
 void expectText(Display& display, const std::vector<uint16_t>& units);
 void bindAhead(Display& display);
+
+// A locked Caps Lock changes what letters type, whoever locked it: it is unlocked while a
+// request posts keys (liftLocks), and locked again when the request ends (restoreLocks).
+void liftLocks(Display& display);
+void restoreLocks(Display& display);
 
 // Forgets and, when the server is still there, removes every binding (at the end of input).
 void releaseEverything(Display& display);

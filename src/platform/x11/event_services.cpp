@@ -395,7 +395,10 @@ void replyWritten(std::string_view) {
     std::optional<Display>& current = x11::display();
     if (!current) return;
     current->upcoming.clear();
-    if (!x11::broken(*current)) xcb_flush(current->connection.get());
+    if (x11::broken(*current)) return;
+    // Keys still held (key_down) keep Caps Lock lifted until they are released.
+    if (current->held.empty()) x11::restoreLocks(*current);
+    xcb_flush(current->connection.get());
 }
 
 } // namespace x11

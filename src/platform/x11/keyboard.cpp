@@ -388,7 +388,25 @@ void bindAhead(Display& d) {
     }
 }
 
+void liftLocks(Display& d) {
+    if (!d.xkb || d.capsLockLifted) return;
+    Reply<xcb_xkb_get_state_reply_t> state = ask<xcb_xkb_get_state_reply_t>(
+        d, [&] { return xcb_xkb_get_state(d.connection.get(), XCB_XKB_ID_USE_CORE_KBD); });
+    if (!state || !(state->lockedMods & XCB_MOD_MASK_LOCK)) return;
+    xcb_xkb_latch_lock_state(d.connection.get(), XCB_XKB_ID_USE_CORE_KBD, XCB_MOD_MASK_LOCK, 0, 0,
+                             0, 0, 0, 0);
+    d.capsLockLifted = true;
+}
+
+void restoreLocks(Display& d) {
+    if (!d.capsLockLifted) return;
+    d.capsLockLifted = false;
+    xcb_xkb_latch_lock_state(d.connection.get(), XCB_XKB_ID_USE_CORE_KBD, XCB_MOD_MASK_LOCK,
+                             XCB_MOD_MASK_LOCK, 0, 0, 0, 0, 0);
+}
+
 void postKey(Display& d, const EventRecord& event) {
+    if (event.keyDown) liftLocks(d);
     if (event.text) {
         // The key down types the characters and holds the last one; the key up releases it.
         if (!event.keyDown) return releaseHeld(d, typedTextKey);
@@ -459,6 +477,7 @@ void postSystem(Display& d, const EventRecord& event) {
 void releaseEverything(Display& d) {
     while (!d.held.empty())
         releaseHeld(d, d.held.begin()->first);
+    restoreLocks(d);
     if (!d.bindings.empty()) {
         // Clients may still be decoding the last keys: let the bindings rest before removing them.
         Clock::time_point last = d.bindings.front().lastUsed;
