@@ -2,6 +2,7 @@
 
 #include "channel/writer.h"
 #include "dispatch/dispatcher.h"
+#include "platform/event_services.h"
 #include "support/stop.h"
 #include "support/wait.h"
 
@@ -204,8 +205,14 @@ LoopEnd runRequestLoop(int fd) {
     try {
         for (;;) {
             // The stop signals are taken only while waiting, here and in the pauses.
-            // A stop ends the wait: a stop signal, or the reader of the replies gone.
-            if (!waitReadable(fd)) {
+            // A stop ends the wait: a stop signal, or the reader of the replies gone. While the
+            // wait lasts, the platform may give back what it took for the requests before.
+            uint32_t later = platform::whileIdle();
+            Wake wake = later == 0
+                            ? (waitReadable(fd) ? Wake::readable : Wake::stop)
+                            : waitUntil(WaitClock::now() + std::chrono::microseconds(later), fd);
+            if (wake == Wake::elapsed) continue;
+            if (wake == Wake::stop) {
                 stopIfSignalled();
                 continue;
             }

@@ -113,6 +113,12 @@ void postEvent(EventRecord& event);
 // one that needs nothing ignores it.
 void willType(std::span<const uint16_t> units);
 
+// A hint, mechanism only: vantrel is waiting for its next request. A platform may give back what
+// it took for the requests before, once they are far enough behind (X11 unbinds its spare
+// keycodes, which other programs on the display may need). Returns how many microseconds later
+// it wants to be asked again if vantrel is still idle then; 0 when it has nothing left to give.
+uint32_t whileIdle();
+
 // Whether this process may post input now. Asked afresh each time; never prompts.
 bool isProcessTrusted();
 

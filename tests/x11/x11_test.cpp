@@ -495,6 +495,26 @@ TEST_F(X11Test, TextArrivesAsSentUnderCapsLockWhichStaysLocked) {
     EXPECT_TRUE(capsLocked());
 }
 
+// Spare keycodes belong to the display: an idle vantrel that typed many characters the layout
+// lacks gives its bindings back, and a second vantrel then types exactly.
+TEST_F(X11Test, AnIdleVantrelGivesItsBindingsBackForASecondOne) {
+    std::string before = keymapDump(server);
+    std::string ideographs;
+    for (char32_t c = 0x4E00; c < 0x4E00 + 80; ++c) {
+        ideographs += static_cast<char>(0xE0 | (c >> 12));
+        ideographs += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        ideographs += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    EXPECT_EQ(vantrel->request({{"id", 1}, {"action", "type"}, {"text", ideographs}})["ok"], true);
+    EXPECT_NE(keymapDump(server), before);
+    EXPECT_TRUE(eventually([&] { return keymapDump(server) == before; }));
+
+    Vantrel second(server.name(), dir.path + "/second.err");
+    TextClient client(server, second, dir.path);
+    std::string text = "\u00e9\u4e16\u03b1\u0436\U0001F600\u00f1";
+    EXPECT_EQ(typeInto(second, client, text), text);
+}
+
 TEST_F(X11Test, StopSignalsLeaveNoKeyNoButtonAndTheKeymapAsItWas) {
     const std::string keymap = keymapDump(server);
     auto stopped = [&](const json& request, const std::function<bool()>& holding, int signal) {

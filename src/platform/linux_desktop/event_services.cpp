@@ -80,6 +80,10 @@ void willType(std::span<const uint16_t> units) {
     if (active() != Layer::none) VANTREL_ON_LAYER(willType(units));
 }
 
+uint32_t whileIdle() {
+    return active() == Layer::x11 ? x11::whileIdle() : 0;
+}
+
 bool isProcessTrusted() {
     if (active() == Layer::x11 && x11::isProcessTrusted()) return true;
     if (active() == Layer::wayland && waylandTrusted()) return true;

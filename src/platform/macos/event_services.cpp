@@ -208,6 +208,10 @@ Size mainDisplaySize() {
 
 void willType(std::span<const uint16_t>) {}
 
+uint32_t whileIdle() {
+    return 0;
+}
+
 std::string_view untrustedDetail() {
     return {};
 }

@@ -145,6 +145,14 @@ void bindAhead(Display& display);
 void liftLocks(Display& display);
 void restoreLocks(Display& display);
 
+// Removes every binding once it has rested since its last press (so that clients have decoded
+// it), waiting for that when it must.
+void unbindAll(Display& display);
+
+// How long bindings are kept once vantrel is idle, for a next request that types the same
+// characters, before they are given back to the display.
+inline constexpr auto idleKeep = std::chrono::seconds(1);
+
 // Forgets and, when the server is still there, removes every binding (at the end of input).
 void releaseEverything(Display& display);
 

@@ -358,6 +358,22 @@ std::string_view connectionLost() {
     return detail;
 }
 
+// Spare keycodes are few and belong to the display: bindings are given back once vantrel has
+// been idle for a while, so that another vantrel, or another tool, can type what its layout
+// lacks.
+uint32_t whileIdle() {
+    std::optional<Display>& current = x11::display();
+    if (!current || x11::broken(*current) || current->bindings.empty()) return 0;
+    x11::Clock::time_point last = current->bindings.front().lastUsed;
+    for (const x11::Binding& binding : current->bindings)
+        last = std::max(last, binding.lastUsed);
+    auto left = std::chrono::duration_cast<std::chrono::microseconds>(last + x11::idleKeep -
+                                                                      x11::Clock::now());
+    if (left.count() > 0) return static_cast<uint32_t>(left.count());
+    x11::unbindAll(*current);
+    return 0;
+}
+
 void willType(std::span<const uint16_t> units) {
     std::optional<Display>& current = x11::display();
     if (!current || x11::broken(*current)) return;

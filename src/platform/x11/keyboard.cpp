@@ -474,23 +474,27 @@ void postSystem(Display& d, const EventRecord& event) {
     d.held[slot] = std::move(*stroke);
 }
 
+void unbindAll(Display& d) {
+    if (d.bindings.empty()) return;
+    // Clients may still be decoding the last keys: let the bindings rest before removing them.
+    Clock::time_point last = d.bindings.front().lastUsed;
+    for (const Binding& binding : d.bindings)
+        last = std::max(last, binding.lastUsed);
+    xcb_flush(d.connection.get());
+    std::this_thread::sleep_until(last + rebindDelay);
+    for (const Binding& binding : d.bindings) {
+        xcb_keysym_t none[2] = {XKB_KEY_NoSymbol, XKB_KEY_NoSymbol};
+        xcb_change_keyboard_mapping(d.connection.get(), 1, binding.keycode, 2, none);
+    }
+    d.bindings.clear();
+    xcb_flush(d.connection.get());
+}
+
 void releaseEverything(Display& d) {
     while (!d.held.empty())
         releaseHeld(d, d.held.begin()->first);
     restoreLocks(d);
-    if (!d.bindings.empty()) {
-        // Clients may still be decoding the last keys: let the bindings rest before removing them.
-        Clock::time_point last = d.bindings.front().lastUsed;
-        for (const Binding& binding : d.bindings)
-            last = std::max(last, binding.lastUsed);
-        xcb_flush(d.connection.get());
-        std::this_thread::sleep_until(last + rebindDelay);
-        for (const Binding& binding : d.bindings) {
-            xcb_keysym_t none[2] = {XKB_KEY_NoSymbol, XKB_KEY_NoSymbol};
-            xcb_change_keyboard_mapping(d.connection.get(), 1, binding.keycode, 2, none);
-        }
-        d.bindings.clear();
-    }
+    unbindAll(d);
     roundTrip(d);
 }
 

@@ -12,6 +12,7 @@ void closeEventServices();
 Event createEvent();
 void postEvent(EventRecord& event);
 void willType(std::span<const uint16_t> units);
+uint32_t whileIdle();
 bool isProcessTrusted();
 std::string_view untrustedDetail();
 void pause(uint32_t microseconds);
