@@ -2,6 +2,7 @@
 
 export declare const PERMISSION_MESSAGE: string;
 export declare const CONNECTION_LOST_MESSAGE: string;
+export declare const NOT_DELIVERED_MESSAGE: string;
 export declare const BASE_TIMEOUT_MS: number;
 export declare const STOP_GRACE_MS: number;
 
@@ -22,6 +23,8 @@ export declare class PermissionRefused extends RequestRefused {}
 export declare class LimitExceeded extends RequestRefused {}
 /** The display server or compositor went away during the action; detail names it. */
 export declare class InputConnectionLost extends RequestRefused {}
+/** Some of the input could not be delivered as asked; detail says what. */
+export declare class InputNotDelivered extends RequestRefused {}
 export declare class ProcessDied extends VantrelError {
   status: number | null;
   signal: string | null;

@@ -17,6 +17,7 @@ import { spawn } from 'node:child_process';
 
 export const PERMISSION_MESSAGE = 'Accessibility permission is not granted to the vantrel';
 export const CONNECTION_LOST_MESSAGE = 'input connection lost';
+export const NOT_DELIVERED_MESSAGE = 'input not delivered';
 // Beyond what an action itself takes: start-up, a busy machine, round trips, and on X11 the wait
 // that keeps clicks of separate actions apart (up to 500 ms).
 export const BASE_TIMEOUT_MS = 5000;
@@ -47,6 +48,9 @@ export class LimitExceeded extends RequestRefused {}
 // The display server or compositor went away during the action, which stopped there (detail
 // names the connection). The next request connects afresh.
 export class InputConnectionLost extends RequestRefused {}
+// Some of the input could not be delivered as asked (on X11: a character the layout lacks, with
+// no spare keycode free); detail says what. The rest was posted.
+export class InputNotDelivered extends RequestRefused {}
 // The process ended (status is its exit code, signal the signal that ended it), or the client
 // was closed (closed is true).
 export class ProcessDied extends VantrelError {
@@ -65,6 +69,7 @@ function refusal(reply) {
   const error = String(reply.error ?? '');
   if (error === PERMISSION_MESSAGE) return new PermissionRefused(reply);
   if (error === CONNECTION_LOST_MESSAGE) return new InputConnectionLost(reply);
+  if (error === NOT_DELIVERED_MESSAGE) return new InputNotDelivered(reply);
   if (error.endsWith('out of range')) return new LimitExceeded(reply);
   return new RequestRefused(reply);
 }

@@ -238,7 +238,12 @@ constexpr std::array<Route, 25> routes{{
 Reply run(const Route& route, const json& request, const Common& common) {
     try {
         Reply reply = route.handler(request, common);
-        if (accessibilityActions().count(common.action)) stopIfConnectionLost();
+        if (!accessibilityActions().count(common.action)) return reply;
+        stopIfConnectionLost();
+        std::string_view undelivered = platform::undeliveredInput();
+        if (!undelivered.empty())
+            return errorReply(common.id, "input not delivered")
+                .add("detail", std::string(undelivered));
         return reply;
     } catch (const ConnectionLost& lost) {
         forgetAllHeld();

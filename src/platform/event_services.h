@@ -133,6 +133,11 @@ std::string_view untrustedDetail();
 // drops the broken connection and connects afresh.
 std::string_view connectionLost();
 
+// Why input the current request posted could not be delivered as asked, in a few words ("x11: no
+// spare keycode is free for U+4E16"); empty when everything went out. The core asks after a
+// request that posted input, and answers it with an error then.
+std::string_view undeliveredInput();
+
 // Blocks the thread for `microseconds`, or less when a stop signal is taken meanwhile (see
 // support/wait.h): it then returns at once and the core unwinds.
 void pause(uint32_t microseconds);

@@ -515,6 +515,31 @@ TEST_F(X11Test, AnIdleVantrelGivesItsBindingsBackForASecondOne) {
     EXPECT_EQ(typeInto(second, client, text), text);
 }
 
+// Another program has taken every spare keycode: a character the layout lacks cannot be typed,
+// and the request says so instead of answering success.
+TEST_F(X11Test, NoSpareKeycodeLeftIsAnErrorNotASilentDrop) {
+    std::vector<std::string> xmodmap{"xmodmap"};
+    std::istringstream keymap(capture({"xmodmap", "-pke"}, {server.env()}));
+    for (std::string line; std::getline(keymap, line);) {
+        int keycode = 0;
+        char rest[8] = {};
+        if (std::sscanf(line.c_str(), "keycode %d =%7s", &keycode, rest) == 1) {
+            xmodmap.push_back("-e");
+            xmodmap.push_back("keycode " + std::to_string(keycode) + " = F35");
+        }
+    }
+    ASSERT_GT(xmodmap.size(), 1u);
+    capture(xmodmap, {server.env()});
+    EXPECT_EQ(
+        vantrel->request({{"id", 1}, {"action", "type"}, {"text", "a\u4e16b"}}),
+        (json{{"id", 1},
+              {"ok", false},
+              {"error", "input not delivered"},
+              {"detail", "x11: the keymap has no key for U+4E16 and no spare keycode is free"}}));
+    EXPECT_EQ(vantrel->request({{"id", 2}, {"action", "type"}, {"text", "ab"}}),
+              (json{{"id", 2}, {"ok", true}}));
+}
+
 TEST_F(X11Test, StopSignalsLeaveNoKeyNoButtonAndTheKeymapAsItWas) {
     const std::string keymap = keymapDump(server);
     auto stopped = [&](const json& request, const std::function<bool()>& holding, int signal) {

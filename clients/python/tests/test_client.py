@@ -300,6 +300,8 @@ class NoWaitIsUnbounded(unittest.TestCase):
 
 class ErrorsSayWhy(unittest.TestCase):
     def test_a_refusal_shows_its_detail_and_a_lost_connection_its_own_error(self):
+        self.assertIsInstance(vantrel.InputNotDelivered({"error": "input not delivered"}),
+                              vantrel.RequestRefused)
         refused = vantrel.PermissionRefused({"id": 1, "ok": False, "error": vantrel.PERMISSION_MESSAGE,
                                              "detail": "x11: DISPLAY is not set"})
         self.assertEqual(str(refused), "Accessibility permission is not granted to the vantrel "

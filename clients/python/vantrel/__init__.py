@@ -36,12 +36,14 @@ __all__ = [
     "LimitExceeded",
     "RequestRefused",
     "InputConnectionLost",
+    "InputNotDelivered",
     "ProcessDied",
     "ReplyTimeout",
 ]
 
 PERMISSION_MESSAGE = "Accessibility permission is not granted to the vantrel"
 CONNECTION_LOST_MESSAGE = "input connection lost"
+NOT_DELIVERED_MESSAGE = "input not delivered"
 
 # Beyond what an action itself takes: process start-up, a busy machine, a display's round trips,
 # and on X11 the wait that keeps clicks of separate actions apart (up to 500 ms).
@@ -83,6 +85,11 @@ class LimitExceeded(RequestRefused):
 class InputConnectionLost(RequestRefused):
     """The display server or compositor went away during the action, which stopped there
     (`detail` names the connection). The next request connects afresh."""
+
+
+class InputNotDelivered(RequestRefused):
+    """Some of the input could not be delivered as asked (on X11: a character the layout lacks,
+    with no spare keycode free); `detail` says what. The rest was posted."""
 
 
 class ProcessDied(VantrelError):
@@ -307,6 +314,8 @@ class Vantrel:
                 raise PermissionRefused(reply)
             if error == CONNECTION_LOST_MESSAGE:
                 raise InputConnectionLost(reply)
+            if error == NOT_DELIVERED_MESSAGE:
+                raise InputNotDelivered(reply)
             if error.endswith("out of range"):
                 raise LimitExceeded(reply)
             raise RequestRefused(reply)

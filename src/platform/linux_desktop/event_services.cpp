@@ -80,6 +80,10 @@ void willType(std::span<const uint16_t> units) {
     if (active() != Layer::none) VANTREL_ON_LAYER(willType(units));
 }
 
+std::string_view undeliveredInput() {
+    return active() == Layer::x11 ? x11::undeliveredInput() : std::string_view();
+}
+
 uint32_t whileIdle() {
     return active() == Layer::x11 ? x11::whileIdle() : 0;
 }

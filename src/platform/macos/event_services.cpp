@@ -212,6 +212,10 @@ uint32_t whileIdle() {
     return 0;
 }
 
+std::string_view undeliveredInput() {
+    return {};
+}
+
 std::string_view untrustedDetail() {
     return {};
 }

@@ -84,6 +84,9 @@ struct Display {
     std::vector<xkb_keysym_t> upcoming;
     size_t nextUpcoming = 0;
 
+    // Why something the current request typed could not be delivered; empty when all went out.
+    std::string undelivered;
+
     // Caps Lock was locked when this request began to post keys, and vantrel unlocked it for the
     // request (restoreLocks puts it back).
     bool capsLockLifted = false;

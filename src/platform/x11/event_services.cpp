@@ -361,6 +361,11 @@ std::string_view connectionLost() {
 // Spare keycodes are few and belong to the display: bindings are given back once vantrel has
 // been idle for a while, so that another vantrel, or another tool, can type what its layout
 // lacks.
+std::string_view undeliveredInput() {
+    std::optional<Display>& current = x11::display();
+    return current ? std::string_view(current->undelivered) : std::string_view();
+}
+
 uint32_t whileIdle() {
     std::optional<Display>& current = x11::display();
     if (!current || x11::broken(*current) || current->bindings.empty()) return 0;
@@ -411,6 +416,7 @@ void replyWritten(std::string_view) {
     std::optional<Display>& current = x11::display();
     if (!current) return;
     current->upcoming.clear();
+    current->undelivered.clear();
     if (x11::broken(*current)) return;
     // Keys still held (key_down) keep Caps Lock lifted until they are released.
     if (current->held.empty()) x11::restoreLocks(*current);

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <bit>
 #include <bitset>
+#include <cstdio>
 #include <ctime>
 #include <thread>
 
@@ -417,7 +418,16 @@ void postKey(Display& d, const EventRecord& event) {
                 ++d.nextUpcoming;
         for (size_t i = 0; i < syms.size(); ++i) {
             std::optional<Stroke> stroke = strokeFor(d, syms[i]);
-            if (!stroke) continue;
+            if (!stroke) {
+                if (d.keymap && d.undelivered.empty() && syms[i].bindAs != XKB_KEY_NoSymbol) {
+                    char code[16];
+                    std::snprintf(code, sizeof code, "U+%04X",
+                                  static_cast<unsigned>(xkb_keysym_to_utf32(syms[i].bindAs)));
+                    d.undelivered = std::string("x11: the keymap has no key for ") + code +
+                                    " and no spare keycode is free";
+                }
+                continue;
+            }
             // A modifier key that is down already, whoever holds it, is neither pressed nor
             // released: releasing it would let go of what vantrel did not press.
             std::bitset<256> down;

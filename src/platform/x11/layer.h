@@ -13,6 +13,7 @@ Event createEvent();
 void postEvent(EventRecord& event);
 void willType(std::span<const uint16_t> units);
 uint32_t whileIdle();
+std::string_view undeliveredInput();
 bool isProcessTrusted();
 std::string_view untrustedDetail();
 void pause(uint32_t microseconds);
