@@ -540,6 +540,28 @@ TEST_F(X11Test, NoSpareKeycodeLeftIsAnErrorNotASilentDrop) {
               (json{{"id", 2}, {"ok", true}}));
 }
 
+// A vantrel killed outright leaves its bindings in the keymap; the next vantrel that needs a
+// spare keycode reclaims them, types exactly, and in the end the keymap is as it was.
+TEST_F(X11Test, TheBindingsOfAKilledVantrelAreReclaimed) {
+    std::string before = keymapDump(server);
+    {
+        Vantrel killed(server.name(), dir.path + "/killed.err");
+        std::string ideographs;
+        for (char32_t c = 0x4E00; c < 0x4E00 + 80; ++c) {
+            ideographs += static_cast<char>(0xE0 | (c >> 12));
+            ideographs += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            ideographs += static_cast<char>(0x80 | (c & 0x3F));
+        }
+        EXPECT_EQ(killed.request({{"id", 1}, {"action", "type"}, {"text", ideographs}})["ok"],
+                  true);
+    } // killed with SIGKILL
+    EXPECT_NE(keymapDump(server), before);
+    TextClient client(server, *vantrel, dir.path);
+    std::string text = "\u00e9\u4e16\u03b1\u0436\U0001F600\u00f1";
+    EXPECT_EQ(typeInto(*vantrel, client, text), text);
+    EXPECT_TRUE(eventually([&] { return keymapDump(server) == before; }));
+}
+
 TEST_F(X11Test, StopSignalsLeaveNoKeyNoButtonAndTheKeymapAsItWas) {
     const std::string keymap = keymapDump(server);
     auto stopped = [&](const json& request, const std::function<bool()>& holding, int signal) {

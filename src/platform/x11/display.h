@@ -77,6 +77,11 @@ struct Display {
     xcb_keycode_t holdable[8] = {};   // a key that sets each real modifier, 0 when none can be held
     std::vector<xcb_keycode_t> spare; // keycodes with no symbols, free to bind
     std::vector<Binding> bindings;
+    // The shared record of bound keycodes (shared_keycodes.cpp): its atom, and this connection's
+    // window that names vantrel as the owner of its claims; 0 until first needed.
+    xcb_atom_t recordAtom = 0;
+    xcb_window_t owner = 0;
+    uint32_t ownerToken = 0;
 
     std::map<uint32_t, Stroke> held; // by the core's key code, or by media key type
 
@@ -155,6 +160,15 @@ void unbindAll(Display& display);
 // How long bindings are kept once vantrel is idle, for a next request that types the same
 // characters, before they are given back to the display.
 inline constexpr auto idleKeep = std::chrono::seconds(1);
+
+// Takes a keycode for a new binding in the display's shared record: one of `candidates` (the
+// keycodes the keymap leaves free) that no vantrel has claimed and the server's keymap still
+// leaves free, or one a vantrel that has gone left behind (unbound first). Nothing when none is
+// left.
+std::optional<xcb_keycode_t> claimSpare(Display& display,
+                                        const std::vector<xcb_keycode_t>& candidates);
+// Drops every claim of this connection from the shared record (its bindings are removed).
+void releaseClaims(Display& display);
 
 // Forgets and, when the server is still there, removes every binding (at the end of input).
 void releaseEverything(Display& display);

@@ -201,11 +201,13 @@ bool isBound(const Display& d, xcb_keycode_t keycode) {
                        [&](const Binding& b) { return b.keycode == keycode; });
 }
 
-// A spare keycode no binding uses, if any is left.
-std::optional<xcb_keycode_t> freeSpare(const Display& d) {
+// A spare keycode that no binding of vantrel's, and no other vantrel on the display, uses, if
+// any is left; claimed in the display's shared record.
+std::optional<xcb_keycode_t> freeSpare(Display& d) {
+    std::vector<xcb_keycode_t> candidates;
     for (xcb_keycode_t candidate : d.spare)
-        if (!isBound(d, candidate)) return candidate;
-    return std::nullopt;
+        if (!isBound(d, candidate)) candidates.push_back(candidate);
+    return claimSpare(d, candidates);
 }
 
 // A keycode for a keysym the keymap lacks: its existing binding, a spare keycode, or the least
@@ -497,6 +499,7 @@ void unbindAll(Display& d) {
         xcb_change_keyboard_mapping(d.connection.get(), 1, binding.keycode, 2, none);
     }
     d.bindings.clear();
+    releaseClaims(d);
     xcb_flush(d.connection.get());
 }
 
