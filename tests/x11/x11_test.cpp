@@ -562,6 +562,22 @@ TEST_F(X11Test, TheBindingsOfAKilledVantrelAreReclaimed) {
     EXPECT_TRUE(eventually([&] { return keymapDump(server) == before; }));
 }
 
+// The layout is changed twice while a text is typed: every character arrives as sent.
+TEST_F(X11Test, TextArrivesExactlyAcrossLayoutChangesMidText) {
+    TextClient client(server, *vantrel, dir.path);
+    std::string text;
+    const char* pieces[] = {"yz", "\u00e9", "\u0436", "\u4e16", "Q", "\u00df", "\u03b1", "1"};
+    for (int i = 0; i < 240; ++i)
+        text += pieces[i % std::size(pieces)];
+    vantrel->send({{"id", 1}, {"action", "type"}, {"text", text}});
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    capture({"setxkbmap", "-display", server.name(), "de"}, {});
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    capture({"setxkbmap", "-display", server.name(), "us,ru"}, {});
+    EXPECT_EQ(vantrel->reply(), (json{{"id", 1}, {"ok", true}}));
+    EXPECT_EQ(client.received(text.size()), text);
+}
+
 TEST_F(X11Test, StopSignalsLeaveNoKeyNoButtonAndTheKeymapAsItWas) {
     const std::string keymap = keymapDump(server);
     auto stopped = [&](const json& request, const std::function<bool()>& holding, int signal) {
