@@ -60,10 +60,7 @@ int main(int argc, char** argv) {
         // release them. A driver that died, or a stop signal, releases the button too, also
         // when it comes just after the end of input; so the button's fate is known before
         // anything is released, and everything goes in the one order, last pressed first.
-        bool buttonHeld = false;
-        for (uint32_t button = 0; button <= vantrel::platform::mouseButtonForward; ++button)
-            buttonHeld = buttonHeld || vantrel::isHeld(vantrel::Held::Kind::button, button);
-        bool stopped = buttonHeld
+        bool stopped = vantrel::isAnyButtonHeld()
                            ? !vantrel::sleepUntil(vantrel::WaitClock::now() + endOfInputGrace)
                            : !vantrel::takePendingSignals();
         if (stopped)

@@ -42,11 +42,9 @@ void pauseFor(uint32_t microseconds) {
 uint32_t moveButton(uint32_t type) {
     if (type == platform::rightMouseDragged) return platform::mouseButtonRight;
     if (type != platform::otherMouseDragged) return platform::mouseButtonLeft;
-    for (uint32_t button : {platform::mouseButtonBack, platform::mouseButtonForward})
-        if (!isHeld(Held::Kind::button, platform::mouseButtonCenter) &&
-            isHeld(Held::Kind::button, button))
-            return button;
-    return platform::mouseButtonCenter;
+    for (uint32_t button : {platform::mouseButtonCenter, platform::mouseButtonBack})
+        if (isHeld(Held::Kind::button, button)) return button;
+    return platform::mouseButtonForward;
 }
 
 void postMove(Point at) {

@@ -156,12 +156,15 @@ uint64_t heldModifierFlags() {
     return flags;
 }
 
+bool isAnyButtonHeld() {
+    return std::any_of(record.begin(), record.end(),
+                       [](const Held& held) { return held.kind == Held::Kind::button; });
+}
+
 uint32_t moveType() {
     if (isHeld(Held::Kind::button, platform::mouseButtonLeft)) return platform::leftMouseDragged;
     if (isHeld(Held::Kind::button, platform::mouseButtonRight)) return platform::rightMouseDragged;
-    for (const Held& held : record)
-        if (held.kind == Held::Kind::button) return platform::otherMouseDragged;
-    return platform::mouseMoved;
+    return isAnyButtonHeld() ? platform::otherMouseDragged : platform::mouseMoved;
 }
 
 void releaseAllHeld() {

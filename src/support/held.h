@@ -46,6 +46,8 @@ void postPress(const platform::Event& event, Held what);
 void postRelease(const platform::Event& event, Held::Kind kind, uint32_t code);
 
 bool isHeld(Held::Kind kind, uint32_t code);
+// Whether any mouse button is held.
+bool isAnyButtonHeld();
 
 // Presses a key on its own (key_down) and records it; `modifierFlag` is the flag it adds to every
 // later event while down, for a modifier key, or 0. A key already held posts nothing.

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <optional>
 
 namespace vantrel {
 
@@ -163,6 +164,38 @@ inline bool waitReadableUntil(int fd, WaitClock::time_point deadline) {
         if (result > 0) return true;
         if (result < 0 && errno != EINTR) return false;
     }
+}
+
+// Waiting for a peer's answer (a display server, a compositor) is a wait that a stop ends, as
+// every other: a frozen peer must not hold vantrel. A stopping process still asks the peer what
+// releasing needs, so once a stop has come the peer has this long in all to answer, after which
+// nothing more is waited for, or asked.
+inline constexpr auto answerGrace = std::chrono::milliseconds(500);
+
+namespace detail {
+// When the grace after a stop runs out; none before a stop.
+inline std::optional<WaitClock::time_point>& answerDeadline() {
+    static std::optional<WaitClock::time_point> deadline;
+    return deadline;
+}
+} // namespace detail
+
+// Whether a question that needs an answer may still be sent: not once the grace has run out (a
+// peer that later answers a connection that has closed may drop what came with it).
+inline bool mayStillAsk() {
+    const auto& deadline = detail::answerDeadline();
+    return !deadline || WaitClock::now() < *deadline;
+}
+
+// Waits until the peer's `fd` can be read; false when the grace after a stop has run out.
+inline bool awaitAnswer(int fd) {
+    std::optional<WaitClock::time_point>& deadline = detail::answerDeadline();
+    while (!deadline) {
+        Wake wake = waitUntil(WaitClock::now() + std::chrono::hours(24), fd);
+        if (wake == Wake::readable) return true;
+        if (wake == Wake::stop) deadline = WaitClock::now() + answerGrace;
+    }
+    return waitReadableUntil(fd, *deadline);
 }
 
 // Waits until `fd` can be read (data, end of input, or an error such as a closed descriptor,

@@ -54,13 +54,6 @@ void readEvents(Compositor& c, std::chrono::milliseconds wait) {
 }
 
 namespace {
-// Once a stop has come, the compositor has until then to answer; none before.
-std::optional<Clock::time_point>& graceAfterStop() {
-    static std::optional<Clock::time_point> until;
-    return until;
-}
-constexpr auto stopGrace = std::chrono::milliseconds(500);
-
 void synced(void* data, wl_callback*, uint32_t) {
     *static_cast<bool*>(data) = true;
 }
@@ -69,8 +62,7 @@ const wl_callback_listener syncListener = {synced};
 
 bool roundTrip(Compositor& c) {
     wl_display* display = c.display.get();
-    std::optional<Clock::time_point>& grace = graceAfterStop();
-    if (grace && Clock::now() >= *grace) return false;
+    if (!mayStillAsk()) return false;
     bool done = false;
     wl_callback* callback = wl_display_sync(display);
     wl_callback_add_listener(callback, &syncListener, &done);
@@ -82,23 +74,11 @@ bool roundTrip(Compositor& c) {
             break;
         }
         wl_display_flush(display);
-        int fd = wl_display_get_fd(display);
-        bool readable = false;
-        if (!grace) {
-            Wake wake = waitUntil(Clock::now() + std::chrono::hours(24), fd);
-            if (wake == Wake::stop) grace = Clock::now() + stopGrace;
-            readable = wake == Wake::readable;
-        } else {
-            readable = waitReadableUntil(fd, *grace);
-            if (!readable && Clock::now() >= *grace) {
-                wl_display_cancel_read(display);
-                break;
-            }
-        }
-        if (readable)
-            wl_display_read_events(display);
-        else
+        if (!awaitAnswer(wl_display_get_fd(display))) {
             wl_display_cancel_read(display);
+            break;
+        }
+        wl_display_read_events(display);
         wl_display_dispatch_pending(display);
     }
     wl_callback_destroy(callback);

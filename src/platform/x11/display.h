@@ -5,6 +5,7 @@
 
 #include "platform/event_services.h"
 #include "platform/xkb/keysyms.h"
+#include "support/wait.h"
 
 #include <xcb/xcb.h>
 #include <xkbcommon/xkbcommon.h>
@@ -123,17 +124,13 @@ Display* connected();
 // broke or a stop came first.
 bool roundTrip(Display& display);
 
-// The reply to the request numbered `sequence`; null on an error or a broken connection. A frozen
-// server must not hold vantrel: once a stop has come, the server has a short grace in all to
-// answer what releasing needs, then nothing more is waited for (null).
+// The reply to the request numbered `sequence`; null on an error, a broken connection, or when
+// the grace after a stop has run out (support/wait.h: awaitAnswer).
 void* awaitReply(Display& display, unsigned int sequence);
-// Whether a request that needs a reply may still be sent: not once the grace after a stop has
-// run out, since a server that later answers a closed connection drops what followed it.
-bool mayAsk();
 // Sends the request `issue` makes and waits for its reply (see awaitReply); null without sending
-// when it may not be asked.
+// once the grace after a stop has run out.
 template <typename T, typename Issue> Reply<T> ask(Display& display, Issue issue) {
-    if (!mayAsk()) return nullptr;
+    if (!mayStillAsk()) return nullptr;
     return Reply<T>(static_cast<T*>(awaitReply(display, issue().sequence)));
 }
 
@@ -152,6 +149,9 @@ void bindAhead(Display& display);
 // request posts keys (liftLocks), and locked again when the request ends (restoreLocks).
 void liftLocks(Display& display);
 void restoreLocks(Display& display);
+
+// When the most recently pressed binding was last pressed; bindings must not be empty.
+Clock::time_point lastUse(const Display& display);
 
 // Removes every binding once it has rested since its last press (so that clients have decoded
 // it), waiting for that when it must.

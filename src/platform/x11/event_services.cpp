@@ -128,19 +128,6 @@ Display* connected() {
     return &d;
 }
 
-namespace {
-// Once a stop has come, the server has until then to answer; none before.
-std::optional<Clock::time_point>& graceAfterStop() {
-    static std::optional<Clock::time_point> until;
-    return until;
-}
-constexpr auto stopGrace = std::chrono::milliseconds(500);
-} // namespace
-
-bool mayAsk() {
-    return !graceAfterStop() || Clock::now() < *graceAfterStop();
-}
-
 void* awaitReply(Display& d, unsigned int sequence) {
     xcb_connection_t* connection = d.connection.get();
     xcb_flush(connection);
@@ -153,14 +140,7 @@ void* awaitReply(Display& d, unsigned int sequence) {
             std::free(error);
             return reply;
         }
-        if (broken(d)) return nullptr;
-        std::optional<Clock::time_point>& grace = graceAfterStop();
-        if (!grace) {
-            if (waitUntil(Clock::now() + std::chrono::hours(24), fd) == Wake::stop)
-                grace = Clock::now() + stopGrace;
-        } else if (!waitReadableUntil(fd, *grace)) {
-            return nullptr;
-        }
+        if (broken(d) || !awaitAnswer(fd)) return nullptr;
     }
 }
 
@@ -369,11 +349,8 @@ std::string_view undeliveredInput() {
 uint32_t whileIdle() {
     std::optional<Display>& current = x11::display();
     if (!current || x11::broken(*current) || current->bindings.empty()) return 0;
-    x11::Clock::time_point last = current->bindings.front().lastUsed;
-    for (const x11::Binding& binding : current->bindings)
-        last = std::max(last, binding.lastUsed);
-    auto left = std::chrono::duration_cast<std::chrono::microseconds>(last + x11::idleKeep -
-                                                                      x11::Clock::now());
+    auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        x11::lastUse(*current) + x11::idleKeep - x11::Clock::now());
     if (left.count() > 0) return static_cast<uint32_t>(left.count());
     x11::unbindAll(*current);
     return 0;

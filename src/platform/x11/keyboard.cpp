@@ -486,14 +486,18 @@ void postSystem(Display& d, const EventRecord& event) {
     d.held[slot] = std::move(*stroke);
 }
 
+Clock::time_point lastUse(const Display& d) {
+    return std::max_element(
+               d.bindings.begin(), d.bindings.end(),
+               [](const Binding& a, const Binding& b) { return a.lastUsed < b.lastUsed; })
+        ->lastUsed;
+}
+
 void unbindAll(Display& d) {
     if (d.bindings.empty()) return;
     // Clients may still be decoding the last keys: let the bindings rest before removing them.
-    Clock::time_point last = d.bindings.front().lastUsed;
-    for (const Binding& binding : d.bindings)
-        last = std::max(last, binding.lastUsed);
     xcb_flush(d.connection.get());
-    std::this_thread::sleep_until(last + rebindDelay);
+    std::this_thread::sleep_until(lastUse(d) + rebindDelay);
     for (const Binding& binding : d.bindings) {
         xcb_keysym_t none[2] = {XKB_KEY_NoSymbol, XKB_KEY_NoSymbol};
         xcb_change_keyboard_mapping(d.connection.get(), 1, binding.keycode, 2, none);
