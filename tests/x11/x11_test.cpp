@@ -483,6 +483,36 @@ TEST_F(X11Test, AModifierHeldByAnotherProgramIsNeverReleased) {
     EXPECT_EQ(keysDown(server), std::set<int>{});
 }
 
+// Another program holds Shift: text arrives as sent all the same (on keys and levels that still
+// type each character), and a combination that does not name Shift is refused rather than sent
+// with it. With Control held, typing would send shortcuts: refused, and nothing is typed.
+TEST_F(X11Test, TextArrivesAsSentUnderAnotherProgramsShiftAndControlIsRefused) {
+    TextClient client(server, *vantrel, dir.path);
+    capture({"xdotool", "keydown", "Shift_L"}, {server.env()});
+    std::set<int> shift = keysDown(server);
+    std::string text = "hello World; 1/2 \u00e9\u4e16.";
+    EXPECT_EQ(vantrel->request({{"id", 1}, {"action", "type"}, {"text", text}}),
+              (json{{"id", 1}, {"ok", true}}));
+    json refused = vantrel->request({{"id", 2}, {"action", "key"}, {"text", "ctrl+u"}});
+    EXPECT_EQ(refused["error"], "input not delivered");
+    EXPECT_NE(refused["detail"].get<std::string>().find("Shift_L held by another program"),
+              std::string::npos)
+        << refused.dump();
+    EXPECT_EQ(keysDown(server), shift);
+    capture({"xdotool", "keyup", "Shift_L"}, {server.env()});
+
+    capture({"xdotool", "keydown", "Control_L"}, {server.env()});
+    refused = vantrel->request({{"id", 3}, {"action", "type"}, {"text", "uw"}});
+    EXPECT_EQ(refused["error"], "input not delivered");
+    EXPECT_NE(refused["detail"].get<std::string>().find("Control_L held"), std::string::npos)
+        << refused.dump();
+    capture({"xdotool", "keyup", "Control_L"}, {server.env()});
+    // Nothing of the refused requests arrived: the terminal reads exactly the text and the end.
+    EXPECT_EQ(vantrel->request({{"id", 4}, {"action", "type"}, {"text", "!"}})["ok"], true);
+    EXPECT_EQ(client.received(text.size() + 1), text + "!");
+    EXPECT_EQ(keysDown(server), std::set<int>{});
+}
+
 // Caps Lock locked by someone else: text arrives as sent, and Caps Lock is locked again after.
 TEST_F(X11Test, TextArrivesAsSentUnderCapsLockWhichStaysLocked) {
     auto capsLocked = [&] {

@@ -76,6 +76,9 @@ struct Display {
     bool keymapStale = true;
     std::unordered_map<xkb_keysym_t, std::vector<KeyPlace>> places;
     xcb_keycode_t holdable[8] = {};   // a key that sets each real modifier, 0 when none can be held
+    uint8_t modifierOf[256] = {};     // the real modifiers each keycode sets, by the modifier map
+    uint8_t lockModifiers = 0;        // the modifiers only lock keys set (Caps Lock, Num Lock)
+    uint8_t shortcutModifiers = 0;    // Control, and the modifiers of Alt, Meta, Super and Hyper
     std::vector<xcb_keycode_t> spare; // keycodes with no symbols, free to bind
     std::vector<Binding> bindings;
     // The shared record of bound keycodes (shared_keycodes.cpp): its atom, and this connection's

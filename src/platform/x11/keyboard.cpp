@@ -66,6 +66,14 @@ bool isLockKeysym(xkb_keysym_t sym) {
            sym == XKB_KEY_Scroll_Lock;
 }
 
+// The keys whose modifier applications read as a command rather than a character.
+bool isShortcutKeysym(xkb_keysym_t sym) {
+    return sym == XKB_KEY_Control_L || sym == XKB_KEY_Control_R || sym == XKB_KEY_Alt_L ||
+           sym == XKB_KEY_Alt_R || sym == XKB_KEY_Meta_L || sym == XKB_KEY_Meta_R ||
+           sym == XKB_KEY_Super_L || sym == XKB_KEY_Super_R || sym == XKB_KEY_Hyper_L ||
+           sym == XKB_KEY_Hyper_R;
+}
+
 xkb_keysym_t firstSym(xkb_keymap* keymap, xkb_keycode_t keycode) {
     const xkb_keysym_t* syms = nullptr;
     if (xkb_keymap_num_layouts_for_key(keymap, keycode) == 0) return XKB_KEY_NoSymbol;
@@ -108,19 +116,27 @@ void readKeymap(Display& d) {
         d, [&] { return xcb_get_modifier_mapping(d.connection.get()); });
     std::vector<bool> inModmap(256, false);
     std::fill(std::begin(d.holdable), std::end(d.holdable), 0);
+    std::fill(std::begin(d.modifierOf), std::end(d.modifierOf), 0);
+    d.shortcutModifiers = XCB_MOD_MASK_CONTROL;
+    uint8_t setByOtherKeys = 0, setByLocks = 0;
     if (modmap) {
         int perModifier = modmap->keycodes_per_modifier;
         const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(modmap.get());
         for (int mod = 0; mod < 8; ++mod) {
+            auto bit = static_cast<uint8_t>(1u << mod);
             for (int i = 0; i < perModifier; ++i) {
                 xcb_keycode_t code = codes[mod * perModifier + i];
                 if (!code) continue;
                 inModmap[code] = true;
-                if (!d.holdable[mod] && !isLockKeysym(firstSym(keymap, code)))
-                    d.holdable[mod] = code;
+                d.modifierOf[code] |= bit;
+                xkb_keysym_t sym = firstSym(keymap, code);
+                (isLockKeysym(sym) ? setByLocks : setByOtherKeys) |= bit;
+                if (isShortcutKeysym(sym)) d.shortcutModifiers |= bit;
+                if (!d.holdable[mod] && !isLockKeysym(sym)) d.holdable[mod] = code;
             }
         }
     }
+    d.lockModifiers = static_cast<uint8_t>(XCB_MOD_MASK_LOCK | (setByLocks & ~setByOtherKeys));
     uint8_t usable = 0;
     for (int mod = 0; mod < 8; ++mod)
         if (d.holdable[mod]) usable |= static_cast<uint8_t>(1u << mod);
@@ -243,12 +259,16 @@ std::optional<xcb_keycode_t> bind(Display& d, xkb_keysym_t keysym) {
     return keycode;
 }
 
-// The keycode, group and modifier keys that type `keysym` now, binding a spare keycode when the
-// keymap has no place for it.
-// A character to type: the keysyms the keymap may hold it under, and the one to bind when it
-// holds neither.
+struct StateUnref {
+    void operator()(xkb_state* state) const noexcept { xkb_state_unref(state); }
+};
 
-std::optional<Stroke> strokeFor(Display& d, Wanted wanted, bool mayBind = true) {
+// The keycode, group and modifier keys that type `wanted` now, binding a spare keycode when the
+// keymap has no place for it. `foreign` are the modifiers in effect that vantrel cannot release
+// (another program's): a place is taken only if it still types the keysym with them added; the
+// binding of a spare keycode, the same keysym on both levels, does.
+std::optional<Stroke> strokeFor(Display& d, Wanted wanted, bool mayBind = true,
+                                uint8_t foreign = 0) {
     if (wanted.keysym == XKB_KEY_NoSymbol) return std::nullopt;
     refreshKeymap(d);
     if (!d.keymap) return std::nullopt;
@@ -257,18 +277,28 @@ std::optional<Stroke> strokeFor(Display& d, Wanted wanted, bool mayBind = true) 
     auto found = d.places.find(wanted.keysym);
     if (found == d.places.end() && wanted.alternative != XKB_KEY_NoSymbol)
         found = d.places.find(wanted.alternative);
+    // A key of one group types its symbol in every group; a key of several only in its own.
+    auto typesNow = [&](const KeyPlace& p) {
+        return p.group == group.effective ||
+               xkb_keymap_num_layouts_for_key(d.keymap.get(), p.keycode) == 1;
+    };
+    std::unique_ptr<xkb_state, StateUnref> trial;
+    if (foreign && found != d.places.end()) trial.reset(xkb_state_new(d.keymap.get()));
+    auto typesWithForeign = [&](const KeyPlace& p) {
+        if (!foreign || !trial) return true;
+        uint32_t layout = typesNow(p) ? group.effective : p.group;
+        xkb_state_update_mask(trial.get(), foreign | p.mods, 0, 0, 0, 0, layout);
+        return xkb_state_key_get_one_sym(trial.get(), p.keycode) == found->first;
+    };
+    const KeyPlace* best = nullptr;
     if (found != d.places.end()) {
-        // A key of one group types its symbol in every group; a key of several only in its own.
-        auto typesNow = [&](const KeyPlace& p) {
-            return p.group == group.effective ||
-                   xkb_keymap_num_layouts_for_key(d.keymap.get(), p.keycode) == 1;
-        };
-        const KeyPlace* best = nullptr;
         auto rank = [&](const KeyPlace& p) {
             return std::make_tuple(!typesNow(p), std::popcount(p.mods), p.keycode);
         };
         for (const KeyPlace& place : found->second)
-            if (!best || rank(place) < rank(*best)) best = &place;
+            if (typesWithForeign(place) && (!best || rank(place) < rank(*best))) best = &place;
+    }
+    if (best) {
         for (Binding& binding : d.bindings)
             if (binding.keycode == best->keycode) binding.lastUsed = Clock::now();
         stroke.keycode = best->keycode;
@@ -337,6 +367,46 @@ std::bitset<256> downInServer(Display& d) {
     for (size_t i = 0; i < 256; ++i)
         down[i] = (keymap->keys[i / 8] >> (i % 8)) & 1;
     return down;
+}
+
+// The modifiers in effect that vantrel's own held keys do not explain: keys a person or another
+// program holds, and latches and locks. One round trip, which also brings the group up to date.
+uint8_t foreignModifiers(Display& d) {
+    if (!d.xkb) return 0;
+    Reply<xcb_xkb_get_state_reply_t> state = ask<xcb_xkb_get_state_reply_t>(
+        d, [&] { return xcb_xkb_get_state(d.connection.get(), XCB_XKB_ID_USE_CORE_KBD); });
+    if (!state) return 0;
+    d.group = state->group;
+    d.lockedGroup = state->lockedGroup;
+    d.groupKnown = true;
+    uint8_t own = 0;
+    for (const auto& [slot, stroke] : d.held) {
+        own |= d.modifierOf[stroke.keycode];
+        for (xcb_keycode_t modifier : stroke.modifiers)
+            own |= d.modifierOf[modifier];
+    }
+    return static_cast<uint8_t>((state->baseMods & ~own) | state->latchedMods | state->lockedMods);
+}
+
+// Records that keys were not pressed because modifiers vantrel may not release are in effect.
+void refuseUnder(Display& d, uint8_t modifiers, std::string_view consequence) {
+    static const char* const realNames[8] = {"Shift", "Lock", "Control", "Mod1",
+                                             "Mod2",  "Mod3", "Mod4",    "Mod5"};
+    std::string names;
+    for (int mod = 0; mod < 8; ++mod) {
+        if (!(modifiers & (1u << mod))) continue;
+        char name[64] = {};
+        xkb_keysym_t sym = d.holdable[mod] && d.keymap ? firstSym(d.keymap.get(), d.holdable[mod])
+                                                       : XKB_KEY_NoSymbol;
+        if (sym == XKB_KEY_NoSymbol || xkb_keysym_get_name(sym, name, sizeof name) <= 0)
+            std::snprintf(name, sizeof name, "%s", realNames[mod]);
+        names += (names.empty() ? "" : ", ") + std::string(name);
+    }
+    if (d.undelivered.empty())
+        d.undelivered = "x11: " + names +
+                        " held by another program or a person (vantrel does not release "
+                        "what it did not press); " +
+                        std::string(consequence);
 }
 
 void releaseHeld(Display& d, uint32_t slot) {
@@ -408,7 +478,11 @@ void restoreLocks(Display& d) {
                              XCB_MOD_MASK_LOCK, 0, 0, 0, 0, 0);
 }
 
+// Once part of a request could not be delivered, nothing more of it is pressed: the request
+// fails, and keys typed after a gap (or under another program's Control) would only do harm.
+// What is held is still released.
 void postKey(Display& d, const EventRecord& event) {
+    if (event.keyDown && !d.undelivered.empty()) return;
     if (event.keyDown) liftLocks(d);
     if (event.text) {
         // The key down types the characters and holds the last one; the key up releases it.
@@ -418,8 +492,16 @@ void postKey(Display& d, const EventRecord& event) {
         for (const Wanted& wanted : syms)
             if (d.nextUpcoming < d.upcoming.size() && d.upcoming[d.nextUpcoming] == wanted.bindAs)
                 ++d.nextUpcoming;
+        // Modifiers another program holds change what keys type. Shift and the level shifts
+        // are typed around (keys and levels that still yield the character); Control, Alt and
+        // Super would make the text shortcuts, and vantrel may not release them.
+        uint8_t foreign = foreignModifiers(d);
+        if (uint8_t blocking = foreign & d.shortcutModifiers & ~d.lockModifiers) {
+            return refuseUnder(d, blocking,
+                               "typing would send shortcuts, so nothing more was typed");
+        }
         for (size_t i = 0; i < syms.size(); ++i) {
-            std::optional<Stroke> stroke = strokeFor(d, syms[i]);
+            std::optional<Stroke> stroke = strokeFor(d, syms[i], true, foreign);
             if (!stroke) {
                 if (d.keymap && d.undelivered.empty() && syms[i].bindAs != XKB_KEY_NoSymbol) {
                     char code[16];
@@ -454,9 +536,13 @@ void postKey(Display& d, const EventRecord& event) {
     std::vector<xcb_keycode_t> modifiers;
     std::bitset<256> down;
     if (event.flags || !stroke->modifiers.empty()) down = downInServer(d);
+    uint8_t named = 0;
+    for (xcb_keycode_t code : stroke->modifiers)
+        named |= d.modifierOf[code];
     for (const auto& [flag, keysym] : modifierKeys) {
         if (!(event.flags & flag)) continue;
         std::optional<Stroke> modifier = strokeFor(d, exactly(keysym), false);
+        if (modifier) named |= d.modifierOf[modifier->keycode];
         // A modifier down already (pressed on its own, this very key, or held by a person or
         // another program) is in effect: pressing it again would release it with this key.
         if (modifier && modifier->keycode != stroke->keycode && !isDown(d, modifier->keycode) &&
@@ -467,6 +553,12 @@ void postKey(Display& d, const EventRecord& event) {
     std::erase_if(stroke->modifiers, [&](xcb_keycode_t code) {
         return down[code] || std::find(modifiers.begin(), modifiers.end(), code) != modifiers.end();
     });
+    // A combination carries exactly the modifiers it names (the locks aside, which applications
+    // ignore in shortcuts and Caps Lock is lifted anyway); a key is itself a modifier of its own.
+    named |= d.modifierOf[stroke->keycode];
+    if (uint8_t extra = foreignModifiers(d) & ~d.lockModifiers & ~named) {
+        return refuseUnder(d, extra, "the combination would carry it, so it was not pressed");
+    }
     press(d, *stroke, modifiers);
     stroke->modifiers.insert(stroke->modifiers.begin(), modifiers.begin(), modifiers.end());
     d.held[slot] = std::move(*stroke);
@@ -478,7 +570,7 @@ void postSystem(Display& d, const EventRecord& event) {
     if (mediaKeysym(keyType) == XKB_KEY_NoSymbol) return;
     uint32_t slot = mediaKeyBase + keyType;
     if (state == 0x0B) return releaseHeld(d, slot);
-    if (state != 0x0A) return;
+    if (state != 0x0A || !d.undelivered.empty()) return;
     releaseHeld(d, slot);
     std::optional<Stroke> stroke = strokeFor(d, exactly(mediaKeysym(keyType)));
     if (!stroke) return;
