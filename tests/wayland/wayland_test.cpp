@@ -493,17 +493,143 @@ TEST_F(WaylandTest, TextBeyondTheBasicPlaneFallsBackToKeys) {
     EXPECT_TRUE(sees("utf8: 'x'"));
 }
 
-TEST_F(WaylandTest, ASecondInputMethodOnTheSeatTypesOnKeys) {
+std::string utf8(char32_t c) {
+    std::string out;
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return out;
+}
+
+// Whether `text` holds a character of the Private Use Area's U+F600 to U+F6FF: what an emoji
+// typed on a key becomes in a client that keeps one UTF-16 unit of a key's character.
+bool holdsCutEmoji(const std::string& text) {
+    return text.find("\xEF\x98") != std::string::npos ||
+           text.find("\xEF\x99") != std::string::npos ||
+           text.find("\xEF\x9A") != std::string::npos || text.find("\xEF\x9B") != std::string::npos;
+}
+
+// The first vantrel becomes the seat's input method and goes idle; a second one's text beyond
+// the Basic Multilingual Plane still arrives whole (the first gives the seat back), in a
+// terminal and in a browser, which would show it cut if it went on keys.
+TEST_F(WaylandTest, AnIdleVantrelKeepingTheInputMethodDoesNotCutASecondOnesText) {
     Process terminal = foot();
-    // The first vantrel becomes the seat's input method; the second is refused it.
     Vantrel& first = vantrel();
     EXPECT_EQ(answer(first, {{"id", 1}, {"action", "type"}, {"text", "😀"}}), ok());
     Vantrel second(VANTREL_EXECUTABLE, sway_->vantrelEnvironment(), dir_.path + "/second.err");
     EXPECT_EQ(answer(second, {{"id", 1}, {"action", "type"}, {"text", "👍🏽!"}}), ok());
     std::string expected = "😀👍🏽!";
     EXPECT_EQ(typed(expected.size()), expected);
+    terminal.stop();
+
+    if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";
+    Browser browser = chromium("record.html");
+    EXPECT_EQ(answer(first, {{"id", 2}, {"action", "left_click"}, {"x", 300}, {"y", 100}}), ok());
+    EXPECT_EQ(answer(first, {{"id", 3}, {"action", "type"}, {"text", "🙂"}}), ok());
+    EXPECT_EQ(answer(second, {{"id", 2}, {"action", "type"}, {"text", "b😀🙂é世"}}), ok());
+    std::string value;
+    eventually([&] {
+        value = browser.evaluate("document.getElementById('text').value").get<std::string>();
+        return value == "🙂b😀🙂é世";
+    });
+    EXPECT_EQ(value, "🙂b😀🙂é世");
     EXPECT_EQ(second.finish(), 0);
     EXPECT_EQ(readAll(dir_.path + "/second.err"), "");
+}
+
+// Two vantrels type text beyond the Basic Multilingual Plane into one browser field at the same
+// time: each request either arrives whole or fails saying why; nothing is cut or lost with ok.
+TEST_F(WaylandTest, TwoVantrelsTypingAtOnceDeliverWholeOrFail) {
+    if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";
+    Vantrel& first = vantrel();
+    Vantrel second(VANTREL_EXECUTABLE, sway_->vantrelEnvironment(), dir_.path + "/second.err");
+    Browser browser = chromium("record.html");
+    EXPECT_EQ(answer(first, {{"id", 1}, {"action", "left_click"}, {"x", 300}, {"y", 100}}), ok());
+    // Each vantrel its own characters, so that what arrived can be told apart.
+    std::string texts[2];
+    for (char32_t c = 0; c < 40; ++c) {
+        texts[0] += utf8(0x1F400 + c) + (c % 5 ? "" : "a");
+        texts[1] += utf8(0x1F680 + c) + (c % 5 ? "" : "b");
+    }
+    first.send({{"id", 2}, {"action", "type"}, {"text", texts[0]}});
+    second.send({{"id", 2}, {"action", "type"}, {"text", texts[1]}});
+    json replies[2] = {first.reply(), second.reply()};
+    std::string value;
+    std::string previous = "-";
+    for (int i = 0; i < 50 && value != previous; ++i) {
+        previous = value;
+        std::this_thread::sleep_for(200ms);
+        value = browser.evaluate("document.getElementById('text').value").get<std::string>();
+    }
+    EXPECT_FALSE(holdsCutEmoji(value)) << value;
+    for (int which = 0; which < 2; ++which) {
+        char32_t base = which ? 0x1F680 : 0x1F400;
+        size_t arrived = 0;
+        for (char32_t c = 0; c < 40; ++c)
+            arrived += occurrences(value, utf8(base + c));
+        if (replies[which]["ok"] == true) {
+            EXPECT_EQ(arrived, 40u) << "vantrel " << which << " answered ok: " << value;
+        } else {
+            EXPECT_EQ(replies[which]["error"], "input not delivered") << replies[which].dump();
+            EXPECT_LE(arrived, 40u);
+        }
+    }
+    EXPECT_EQ(second.finish(), 0);
+    EXPECT_EQ(readAll(dir_.path + "/second.err"), "");
+}
+
+// One vantrel types while another moves the focus between two fields of the page with Tab: the
+// text is shared between the fields, but every character arrives, and whole.
+TEST_F(WaylandTest, TextArrivesWholeWhileAnotherVantrelMovesTheFocus) {
+    if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";
+    Vantrel& typist = vantrel();
+    Vantrel mover(VANTREL_EXECUTABLE, sway_->vantrelEnvironment(), dir_.path + "/mover.err");
+    Browser browser = chromium("fields.html");
+    EXPECT_EQ(answer(typist, {{"id", 1}, {"action", "left_click"}, {"x", 300}, {"y", 100}}), ok());
+    std::string text;
+    for (char32_t c = 0; c < 60; ++c)
+        text += utf8(0x1F400 + c);
+    typist.send({{"id", 2}, {"action", "type"}, {"text", text}});
+    for (int i = 0; i < 12; ++i) {
+        std::this_thread::sleep_for(60ms);
+        EXPECT_EQ(
+            answer(mover, {{"id", i}, {"action", "key"}, {"text", i % 2 ? "shift+tab" : "tab"}}),
+            ok());
+        EXPECT_EQ(
+            answer(mover, {{"id", i}, {"action", "key"}, {"text", i % 2 ? "shift+tab" : "tab"}}),
+            ok());
+    }
+    json reply = typist.reply();
+    std::string both, previous = "-";
+    for (int i = 0; i < 50 && both != previous; ++i) {
+        previous = both;
+        std::this_thread::sleep_for(200ms);
+        both = browser.evaluate("document.getElementById('first').value").get<std::string>() +
+               browser.evaluate("document.getElementById('second').value").get<std::string>();
+    }
+    EXPECT_FALSE(holdsCutEmoji(both)) << both;
+    size_t arrived = 0;
+    for (char32_t c = 0; c < 60; ++c)
+        arrived += occurrences(both, utf8(0x1F400 + c));
+    if (reply["ok"] == true) {
+        EXPECT_EQ(arrived, 60u) << both;
+    } else {
+        EXPECT_EQ(reply["error"], "input not delivered") << reply.dump();
+    }
+    EXPECT_EQ(mover.finish(), 0);
+    EXPECT_EQ(readAll(dir_.path + "/mover.err"), "");
 }
 
 // zenity's entry, a GTK program on Wayland: it decodes keys with GDK and takes text input, and

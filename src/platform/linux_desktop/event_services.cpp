@@ -81,11 +81,13 @@ void willType(std::span<const uint16_t> units) {
 }
 
 std::string_view undeliveredInput() {
-    return active() == Layer::x11 ? x11::undeliveredInput() : std::string_view();
+    if (active() == Layer::none) return {};
+    return VANTREL_ON_LAYER(undeliveredInput());
 }
 
 uint32_t whileIdle() {
-    return active() == Layer::x11 ? x11::whileIdle() : 0;
+    if (active() == Layer::none) return 0;
+    return VANTREL_ON_LAYER(whileIdle());
 }
 
 bool isProcessTrusted() {

@@ -92,6 +92,11 @@ struct InputMethod {
     // When a key that types no text or a button last went to the client: either may move its
     // focus, and it turns its text input off and on only as it handles them.
     Clock::time_point focusMayMove;
+    // When the focused client last stopped taking text (another program moved the focus, say),
+    // and when vantrel last committed: the seat's input method is given back once idle.
+    Clock::time_point deactivatedAt, lastUse;
+    // How many times the focused client stopped taking text.
+    uint32_t deactivations = 0;
 };
 
 struct Compositor {
@@ -120,6 +125,9 @@ struct Compositor {
     xkb_keycode_t shiftKey = 0;
     // The keysyms the text being typed lacks, in order; the keymap takes them 48 at a time.
     std::vector<xkb_keysym_t> upcoming;
+
+    // Why something the current request typed could not be delivered; empty when all went out.
+    std::string undelivered;
 
     Clock::time_point lastKey;       // when a key last went down or up
     std::map<uint32_t, Stroke> held; // by the core's key code, typed text or media key
@@ -155,9 +163,15 @@ void releaseKeys(Compositor& c);
 
 // Text beyond what key events carry: a cluster with characters outside the Basic Multilingual
 // Plane is committed through the input method when the focused client takes text from one.
-// Returns false when it does not (or no input method is to be had): the cluster is then typed
-// on keys.
-bool commitThroughInputMethod(Compositor& c, std::span<const uint16_t> units);
+// `keys` when the focused client takes no text input, or the compositor has no input methods:
+// the cluster is then typed on keys. `refused` when another program keeps the seat's input
+// method: the cluster cannot be delivered whole, and `undelivered` says so.
+enum class Commit { committed, keys, refused };
+Commit commitThroughInputMethod(Compositor& c, std::span<const uint16_t> units);
+// Gives the seat's input method back once vantrel has not committed for `idleKeep`, so that
+// another vantrel, or the user's own input method, can have it; the microseconds until then.
+uint32_t giveBackInputMethodWhenIdle(Compositor& c);
+inline constexpr auto idleKeep = std::chrono::seconds(1);
 // What the client was sent on keys since, to be handled before the next commit: a cluster of
 // text, or (no units) a key that types none.
 void typedOnKeys(Compositor& c, std::span<const uint16_t> units);

@@ -500,7 +500,21 @@ void replyWritten(std::string_view) {
     std::optional<Compositor>& current = wayland::compositor();
     if (!current) return;
     current->upcoming.clear();
+    current->undelivered.clear();
     if (!wayland::broken(*current)) wl_display_flush(current->display.get());
+}
+
+std::string_view undeliveredInput() {
+    std::optional<Compositor>& current = wayland::compositor();
+    return current ? std::string_view(current->undelivered) : std::string_view();
+}
+
+// The seat has one input method: an idle vantrel gives it back, so that another vantrel (or the
+// user's own input method) can take it.
+uint32_t whileIdle() {
+    std::optional<Compositor>& current = wayland::compositor();
+    if (!current || wayland::broken(*current)) return 0;
+    return wayland::giveBackInputMethodWhenIdle(*current);
 }
 
 } // namespace wayland

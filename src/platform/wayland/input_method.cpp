@@ -4,16 +4,18 @@
 // text from an input method (text-input) receives such a cluster whole when vantrel, as the
 // seat's input method, commits it.
 //
-// vantrel asks to be the input method only when a text first needs it, so that an input method
-// the user starts later is not refused the seat for nothing; once it is, it stays for the
-// connection's life, since the compositor tells clients about an input method only while one
-// exists. When the seat has one already, the compositor says so and the cluster goes on keys.
+// A seat has one input method. vantrel asks to be it only when a text needs it, and gives it
+// back once idle for a second, so that another vantrel or the user's own input method can have
+// it; while it is vantrel's, clients keep their text input on. When another program has it, the
+// compositor says so at once: vantrel asks again for a while (an idle vantrel gives it back),
+// then fails the request rather than cut the cluster on keys.
 
 #include "input-method-unstable-v2-client-protocol.h"
 #include "platform/wayland/compositor.h"
 #include "support/wait.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace vantrel::platform::wayland {
 
@@ -23,6 +25,11 @@ namespace {
 // compositor announces the input method to the client, which turns its text input on. A client
 // that has none never does, and its first such text waits this long once.
 constexpr auto activationWait = std::chrono::milliseconds(200);
+
+// How long a text waits for the seat's input method while another program has it, asking again
+// this often: longer than an idle vantrel keeps it.
+constexpr auto seatWait = std::chrono::milliseconds(2000);
+constexpr auto seatRetry = std::chrono::milliseconds(50);
 
 // Key events and commits reach a client by different objects, and a client may not handle them
 // in the order they came: GTK emits a commit as it reads it, but a key event only when its main
@@ -60,6 +67,10 @@ void textChangeCause(void*, zwp_input_method_v2*, uint32_t) {}
 void contentType(void*, zwp_input_method_v2*, uint32_t, uint32_t) {}
 void done(void* data, zwp_input_method_v2*) {
     auto* method = static_cast<InputMethod*>(data);
+    if (method->active && !method->pendingActive) {
+        method->deactivatedAt = Clock::now();
+        ++method->deactivations;
+    }
     method->active = method->pendingActive;
     method->beforeCursor = method->pendingBeforeCursor;
     ++method->serial;
@@ -160,40 +171,117 @@ void awaitActivation(Compositor& c, Clock::time_point until) {
     }
 }
 
+// The code points of a cluster, as "U+1F600 U+1F3FD".
+std::string codePoints(std::span<const uint16_t> units) {
+    std::string text = utf8Of(units), out;
+    for (size_t i = 0; i < text.size();) {
+        auto lead = static_cast<unsigned char>(text[i]);
+        size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t j = 1; j < length && i + j < text.size(); ++j)
+            c = (c << 6) | (static_cast<unsigned char>(text[i + j]) & 0x3F);
+        char code[16];
+        std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+        out += (out.empty() ? "" : " ") + std::string(code);
+        i += length;
+    }
+    return out;
+}
+
+// Whether the commit just sent reached the client, as far as can be told. The focus may move
+// at any moment, by the compositor (a click, another program) or within the client (a field
+// left), and a commit that meets a client no longer taking text is dropped. The compositor
+// handles requests in order: when the client stopped taking text before the compositor handled
+// the commit, the deactivation comes before the answer to a round trip sent after it, and the
+// commit may have gone nowhere. (A client that leaves a field on its own tells the compositor
+// only later: that case a round trip cannot see.)
+bool commitTaken(Compositor& c) {
+    uint32_t deactivations = c.inputMethod.deactivations;
+    return roundTrip(c) && c.inputMethod.deactivations == deactivations;
+}
+
+// Asks to be the seat's input method; while another program is (the compositor answers
+// `unavailable` at once), asks again every `seatRetry` until `seatWait` has passed: an idle
+// vantrel gives it back within `idleKeep`. False when it stays taken, or a stop came.
+bool becomeInputMethod(Compositor& c) {
+    InputMethod& method = c.inputMethod;
+    Clock::time_point until = Clock::now() + seatWait;
+    for (;;) {
+        if (method.object && method.unavailable) {
+            // The compositor sends nothing more to a refused input method; it is only destroyed.
+            zwp_input_method_v2_destroy(method.object);
+            method = InputMethod{};
+        }
+        if (!method.object) {
+            method.object =
+                zwp_input_method_manager_v2_get_input_method(c.inputMethodManager, c.seat);
+            zwp_input_method_v2_add_listener(method.object, &listener, &method);
+            if (!roundTrip(c)) return false;
+        }
+        if (!method.unavailable) return true;
+        if (Clock::now() >= until || !sleepUntil(std::min(until, Clock::now() + seatRetry)))
+            return false;
+    }
+}
+
 } // namespace
 
-bool commitThroughInputMethod(Compositor& c, std::span<const uint16_t> units) {
+Commit commitThroughInputMethod(Compositor& c, std::span<const uint16_t> units) {
     InputMethod& method = c.inputMethod;
-    if (!outsideTheBasicPlane(units) || !c.inputMethodManager) return false;
-    if (method.unavailable) {
-        // The compositor sends nothing more to a refused input method; it is only destroyed.
-        if (method.object) zwp_input_method_v2_destroy(method.object);
-        method.object = nullptr;
-        return false;
-    }
-    if (!method.object) {
-        method.object = zwp_input_method_manager_v2_get_input_method(c.inputMethodManager, c.seat);
-        zwp_input_method_v2_add_listener(method.object, &listener, &method);
+    if (!outsideTheBasicPlane(units) || !c.inputMethodManager) return Commit::keys;
+    if (!method.object || method.unavailable) {
+        if (!becomeInputMethod(c)) {
+            // On keys the cluster would reach many clients cut to one UTF-16 unit.
+            if (c.undelivered.empty())
+                c.undelivered = "wayland: another program keeps the seat's input method, so "
+                                "text beyond the Basic Multilingual Plane cannot reach the "
+                                "focused client whole; nothing more was typed";
+            return Commit::refused;
+        }
         awaitActivation(c, Clock::now() + activationWait);
     } else {
         // A key or a click just sent may move the focus, to a field or away from one, and the
         // client tells the compositor only once it has handled them: it is given the rest after
         // them before the compositor is asked, and, when its text input is off then, what is
-        // left of the activation wait since them (a field it turns text input on for).
+        // left of the activation wait since them (a field it turns text input on for). Another
+        // program may have moved the focus too: the client it went to is given the activation
+        // wait since the last one stopped taking text.
         Clock::time_point moved = method.focusMayMove;
         restUntil(c, moved + keysRest);
         roundTrip(c);
-        if (!method.active) awaitActivation(c, moved + activationWait);
+        if (!method.active)
+            awaitActivation(c, std::max(moved, method.deactivatedAt) + activationWait);
     }
-    if (!method.active || method.unavailable) return false;
+    if (!method.active || method.unavailable) return Commit::keys;
     awaitKeys(c);
-    if (!method.active) return false; // focus moved meanwhile
+    if (!method.active) return Commit::keys; // focus moved meanwhile
     std::string text = utf8Of(units);
     zwp_input_method_v2_commit_string(method.object, text.c_str());
     zwp_input_method_v2_commit(method.object, method.serial);
     method.expected = lastCharacters(text, comparedCharacters);
     method.keysSinceCommit = false;
-    return true;
+    method.lastUse = Clock::now();
+    if (!commitTaken(c)) {
+        if (c.undelivered.empty())
+            c.undelivered = "wayland: the focused client stopped taking text while " +
+                            codePoints(units) +
+                            " was committed, and may not have received it; nothing more was "
+                            "typed";
+        return Commit::refused;
+    }
+    return Commit::committed;
+}
+
+uint32_t giveBackInputMethodWhenIdle(Compositor& c) {
+    InputMethod& method = c.inputMethod;
+    if (!method.object) return 0;
+    auto left = std::chrono::duration_cast<std::chrono::microseconds>(method.lastUse + idleKeep -
+                                                                      Clock::now());
+    if (left.count() > 0) return static_cast<uint32_t>(left.count());
+    zwp_input_method_v2_destroy(method.object);
+    method = InputMethod{};
+    wl_display_flush(c.display.get());
+    return 0;
 }
 
 void typedOnKeys(Compositor& c, std::span<const uint16_t> units) {

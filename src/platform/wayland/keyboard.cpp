@@ -258,12 +258,15 @@ void expectText(Compositor& c, std::span<const uint16_t> units) {
     c.upcoming = std::move(absent);
 }
 
+// Once part of a request could not be delivered, nothing more of it is pressed: the request
+// fails, and text typed after a gap would only do harm. What is held is still released.
 void postKey(Compositor& c, const EventRecord& event) {
+    if (event.keyDown && !c.undelivered.empty()) return;
     if (event.text) {
         // The key down types the characters and holds the last one; the key up releases it.
         if (!event.keyDown) return releaseHeld(c, typedTextKey);
         releaseHeld(c, typedTextKey);
-        if (commitThroughInputMethod(c, *event.text)) return;
+        if (commitThroughInputMethod(c, *event.text) != Commit::keys) return;
         typedOnKeys(c, *event.text);
         std::vector<Wanted> syms = xkb::keysymsOf(*event.text);
         for (size_t i = 0; i < syms.size(); ++i) {
@@ -319,7 +322,7 @@ void postSystem(Compositor& c, const EventRecord& event) {
     if (keysym == XKB_KEY_NoSymbol) return;
     uint32_t slot = mediaKeyBase + keyType;
     if (state == 0x0B) return releaseHeld(c, slot);
-    if (state != 0x0A) return;
+    if (state != 0x0A || !c.undelivered.empty()) return;
     releaseHeld(c, slot);
     if (!present(c, exactly(keysym))) addKeysyms(c, {keysym});
     std::optional<Stroke> stroke = strokeFor(c, exactly(keysym));

@@ -21,5 +21,7 @@ MultiClick multiClick();
 Size mainDisplaySize();
 std::string_view platformName();
 void replyWritten(std::string_view line);
+std::string_view undeliveredInput();
+uint32_t whileIdle();
 
 } // namespace vantrel::platform::wayland
