@@ -169,13 +169,14 @@ class WaylandTest : public ::testing::Test {
         return *vantrel_;
     }
     // foot running `cat` in raw mode into a file: what arrives is what the terminal decoded.
-    Process foot() {
-        std::string ready = dir_.path + "/ready", typed = dir_.path + "/typed.txt";
+    Process foot(const std::string& name = "typed") {
+        std::string ready = dir_.path + "/" + name + ".ready",
+                    typed = dir_.path + "/" + name + ".txt";
         std::ofstream(typed).flush();
         sway_->account().own(typed);
         Process terminal = sway_->client(
             {"foot", "sh", "-c", "stty raw -echo; : > '" + ready + "'; exec cat > '" + typed + "'"},
-            "foot.log");
+            name + ".log");
         struct stat info {};
         EXPECT_TRUE(eventually([&] { return stat(ready.c_str(), &info) == 0; }));
         return terminal;
@@ -257,6 +258,24 @@ TEST_F(WaylandTest, AGermanLayoutTypesTextAndNamedKeysExactly) {
     EXPECT_EQ(answer(v, {{"id", 2}, {"action", "key"}, {"text", "z"}}), ok());
     EXPECT_EQ(answer(v, {{"id", 3}, {"action", "key"}, {"text", "shift+y"}}), ok());
     EXPECT_EQ(typed(text.size() + 2), text + "zY");
+}
+
+// sway gives each keyboard its own modifier state and sends a client the state of the keyboard a
+// key comes from: Shift and Control held by another vantrel do not reach this one's text or
+// combinations, and nothing of theirs is released.
+TEST_F(WaylandTest, ModifiersAnotherVantrelHoldsDoNotReachThisOnesKeys) {
+    Process terminal = foot();
+    Vantrel& v = vantrel();
+    Vantrel other(VANTREL_EXECUTABLE, sway_->vantrelEnvironment(), dir_.path + "/other.err");
+    EXPECT_EQ(answer(other, {{"id", 1}, {"action", "key_down"}, {"text", "shift+ctrl"}}), ok());
+    std::string text = "hello World; 1/2 \u00e9\u4e16";
+    EXPECT_EQ(answer(v, {{"id", 1}, {"action", "type"}, {"text", text}}), ok());
+    EXPECT_EQ(answer(v, {{"id", 2}, {"action", "key"}, {"text", "x"}}), ok());
+    EXPECT_EQ(answer(other, {{"id", 2}, {"action", "key_up"}, {"text", "shift+ctrl"}}), ok());
+    EXPECT_EQ(answer(v, {{"id", 3}, {"action", "key"}, {"text", "shift+y"}}), ok());
+    EXPECT_EQ(typed(text.size() + 2), text + "xY");
+    EXPECT_EQ(other.finish(), 0);
+    EXPECT_EQ(readAll(dir_.path + "/other.err"), "");
 }
 
 TEST_F(WaylandTest, PointerMotionButtonsAndWheelArriveAtAClient) {
@@ -588,6 +607,51 @@ TEST_F(WaylandTest, TwoVantrelsTypingAtOnceDeliverWholeOrFail) {
     }
     EXPECT_EQ(second.finish(), 0);
     EXPECT_EQ(readAll(dir_.path + "/second.err"), "");
+}
+
+// One vantrel types while another clicks from one terminal to the other and back: the text is
+// shared between them, but every character arrives, and whole, or the request says it may not.
+TEST_F(WaylandTest, TextArrivesWholeWhileAnotherVantrelClicksBetweenTerminals) {
+    Process left = foot("left");
+    Process right = foot("right");
+    Vantrel& typist = vantrel();
+    Vantrel mover(VANTREL_EXECUTABLE, sway_->vantrelEnvironment(), dir_.path + "/mover.err");
+    // sway puts the two side by side, each half of the 1280 by 800 output.
+    EXPECT_EQ(answer(typist, {{"id", 1}, {"action", "left_click"}, {"x", 300}, {"y", 400}}), ok());
+    // The mover connects first: a keyboard that joins the seat mid-text makes foot state its
+    // text input afresh, and foot drops a commit that crosses that (see the README).
+    EXPECT_EQ(answer(mover, {{"id", 99}, {"action", "mouse_move"}, {"x", 300}, {"y", 400}}), ok());
+    std::string text;
+    for (char32_t c = 0; c < 60; ++c)
+        text += utf8(0x1F400 + c) + (c % 3 ? "" : "x");
+    typist.send({{"id", 2}, {"action", "type"}, {"text", text}});
+    for (int i = 0; i < 12; ++i) {
+        std::this_thread::sleep_for(60ms);
+        EXPECT_EQ(answer(mover, {{"id", i},
+                                 {"action", "left_click"},
+                                 {"x", i % 2 ? 300 : 900},
+                                 {"y", 400},
+                                 {"durationMs", -1}}),
+                  ok());
+    }
+    json reply = typist.reply();
+    std::string both, previous = "-";
+    for (int i = 0; i < 50 && both != previous; ++i) {
+        previous = both;
+        std::this_thread::sleep_for(100ms);
+        both = readAll(dir_.path + "/left.txt") + readAll(dir_.path + "/right.txt");
+    }
+    size_t arrived = 0;
+    for (char32_t c = 0; c < 60; ++c)
+        arrived += occurrences(both, utf8(0x1F400 + c));
+    if (reply["ok"] == true) {
+        EXPECT_EQ(arrived, 60u) << both;
+        EXPECT_EQ(occurrences(both, "x"), 20u) << both;
+    } else {
+        EXPECT_EQ(reply["error"], "input not delivered") << reply.dump();
+    }
+    EXPECT_EQ(mover.finish(), 0);
+    EXPECT_EQ(readAll(dir_.path + "/mover.err"), "");
 }
 
 // One vantrel types while another moves the focus between two fields of the page with Tab: the
