@@ -241,9 +241,7 @@ TEST_F(WaylandTest, MoreDistinctCharactersThanSpareKeysArriveExactly) {
     // uploaded again during the text.
     std::string text;
     for (char32_t c = 0x4E00; c < 0x4E00 + 400; ++c) {
-        text += static_cast<char>(0xE0 | (c >> 12));
-        text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (c & 0x3F));
+        text += utf8(c);
     }
     EXPECT_EQ(answer(v, {{"id", 1}, {"action", "type"}, {"text", text}}), ok());
     EXPECT_EQ(typed(text.size()), text);
@@ -510,26 +508,6 @@ TEST_F(WaylandTest, TextBeyondTheBasicPlaneFallsBackToKeys) {
     EXPECT_EQ(answer(v, {{"id", 2}, {"action", "type"}, {"text", "😀x"}}), ok());
     EXPECT_TRUE(sees("utf8: '😀'")) << events();
     EXPECT_TRUE(sees("utf8: 'x'"));
-}
-
-std::string utf8(char32_t c) {
-    std::string out;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
 }
 
 // Whether `text` holds a character of the Private Use Area's U+F600 to U+F6FF: what an emoji
@@ -850,21 +828,7 @@ TEST_F(WaylandTest, ThreeHundredRandomClustersArriveExactlyInABrowser) {
     for (int i = 0; i < 300; ++i) {
         auto [low, high] = ranges[random() % std::size(ranges)];
         char32_t c = low + random() % (high - low + 1);
-        if (c < 0x80) {
-            text += static_cast<char>(c);
-        } else if (c < 0x800) {
-            text += static_cast<char>(0xC0 | (c >> 6));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            text += static_cast<char>(0xE0 | (c >> 12));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            text += static_cast<char>(0xF0 | (c >> 18));
-            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        text += utf8(c);
     }
     browser.evaluate("document.getElementById('text').focus(); true");
     EXPECT_EQ(answer(v, {{"id", 2}, {"action", "type"}, {"text", text}}), ok());

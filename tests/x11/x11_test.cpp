@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <atomic>
 #include <csignal>
 #include <fstream>
@@ -531,9 +533,7 @@ TEST_F(X11Test, AnIdleVantrelGivesItsBindingsBackForASecondOne) {
     std::string before = keymapDump(server);
     std::string ideographs;
     for (char32_t c = 0x4E00; c < 0x4E00 + 80; ++c) {
-        ideographs += static_cast<char>(0xE0 | (c >> 12));
-        ideographs += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        ideographs += static_cast<char>(0x80 | (c & 0x3F));
+        ideographs += utf8(c);
     }
     EXPECT_EQ(vantrel->request({{"id", 1}, {"action", "type"}, {"text", ideographs}})["ok"], true);
     EXPECT_NE(keymapDump(server), before);
@@ -578,9 +578,7 @@ TEST_F(X11Test, TheBindingsOfAKilledVantrelAreReclaimed) {
         Vantrel killed(server.name(), dir.path + "/killed.err");
         std::string ideographs;
         for (char32_t c = 0x4E00; c < 0x4E00 + 80; ++c) {
-            ideographs += static_cast<char>(0xE0 | (c >> 12));
-            ideographs += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            ideographs += static_cast<char>(0x80 | (c & 0x3F));
+            ideographs += utf8(c);
         }
         EXPECT_EQ(killed.request({{"id", 1}, {"action", "type"}, {"text", ideographs}})["ok"],
                   true);
@@ -590,6 +588,45 @@ TEST_F(X11Test, TheBindingsOfAKilledVantrelAreReclaimed) {
     std::string text = "\u00e9\u4e16\u03b1\u0436\U0001F600\u00f1";
     EXPECT_EQ(typeInto(*vantrel, client, text), text);
     EXPECT_TRUE(eventually([&] { return keymapDump(server) == before; }));
+}
+
+// The code points of UTF-8 text, sorted: what arrived, whatever the order.
+std::vector<char32_t> sortedCodePoints(const std::string& text) {
+    std::vector<char32_t> out;
+    for (size_t i = 0; i < text.size();) {
+        auto lead = static_cast<unsigned char>(text[i]);
+        size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t j = 1; j < length && i + j < text.size(); ++j)
+            c = (c << 6) | (static_cast<unsigned char>(text[i + j]) & 0x3F);
+        out.push_back(c);
+        i += length;
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Two vantrels type characters the layout lacks into one terminal at the same time, with a busy
+// loop taking a core: far more distinct characters than there are spare keycodes, so both bind,
+// reuse and give back keycodes of the display while the other does. The characters interleave,
+// but every one arrives, and none is replaced by another.
+TEST_F(X11Test, TwoVantrelsTypingAbsentCharactersAtOnceAreExact) {
+    TextClient client(server, *vantrel, dir.path);
+    Vantrel second(server.name(), dir.path + "/second.err");
+    Process busy({"sh", "-c", "while :; do :; done"}, {});
+    std::string texts[2];
+    for (char32_t c = 0; c < 150; ++c) {
+        texts[0] += utf8(0x4E00 + c * 7) + (c % 10 ? "" : "a");
+        texts[1] += utf8(0xAC00 + c * 11) + utf8(0x0430 + c % 32);
+    }
+    vantrel->send({{"id", 1}, {"action", "type"}, {"text", texts[0]}});
+    second.send({{"id", 1}, {"action", "type"}, {"text", texts[1]}});
+    EXPECT_EQ(vantrel->reply(), (json{{"id", 1}, {"ok", true}}));
+    EXPECT_EQ(second.reply(), (json{{"id", 1}, {"ok", true}}));
+    busy.stop();
+    std::string arrived = client.received(texts[0].size() + texts[1].size());
+    EXPECT_EQ(sortedCodePoints(arrived), sortedCodePoints(texts[0] + texts[1]));
+    EXPECT_EQ(second.finish(), 0);
 }
 
 // The layout is changed twice while a text is typed: every character arrives as sent.
@@ -632,9 +669,7 @@ TEST_F(X11Test, StopSignalsLeaveNoKeyNoButtonAndTheKeymapAsItWas) {
     // Characters the keymap lacks bind spare keycodes; the stop must unbind them.
     std::string absent;
     for (char32_t c = 0x4E00; c < 0x4E00 + 300; ++c)
-        absent += std::string{static_cast<char>(0xE0 | (c >> 12)),
-                              static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
-                              static_cast<char>(0x80 | (c & 0x3F))};
+        absent += utf8(c);
     stopped(
         {{"action", "type"}, {"text", absent}}, [&] { return keymapDump(server) != keymap; },
         SIGTERM);

@@ -132,6 +132,9 @@ std::set<int> buttonsDown(const XServer& server);
 // The whole keymap as xmodmap prints it, for comparing before and after.
 std::string keymapDump(const XServer& server);
 
+// One code point in UTF-8.
+std::string utf8(char32_t c);
+
 // Polls `done` every 20 ms until it holds or the patience of these tests runs out.
 bool eventually(const std::function<bool()>& done);
 
