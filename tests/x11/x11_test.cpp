@@ -724,5 +724,43 @@ TEST(X11WithoutServer, ProbeIsFalseAndNothingIsWritten) {
     EXPECT_EQ(info.st_size, 0);
 }
 
+// A display without the keyboard extension (a forwarding display that says it is absent, since
+// Xvfb always has it): nothing typed could arrive, so posting is refused with the reason, while
+// what the core protocol answers still works.
+TEST(X11WithoutXkeyboard, PostingIsRefusedAndThePointerAndScreenStillAnswer) {
+    TempDir dir;
+    XServer server;
+    int number = 300;
+    struct stat info {};
+    while (stat(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), &info) == 0 ||
+           stat(("/tmp/.X" + std::to_string(number) + "-lock").c_str(), &info) == 0)
+        ++number;
+    std::string socketPath = "/tmp/.X11-unix/X" + std::to_string(number);
+    Process forwarder({"python3", VANTREL_X11_SCRIPTS "/hide_extension.py", socketPath,
+                       "/tmp/.X11-unix/X" + server.name().substr(1), "XKEYBOARD"},
+                      {}, dir.path + "/forwarder.out");
+    ASSERT_TRUE(eventually([&] { return stat(socketPath.c_str(), &info) == 0; }));
+    std::string errors = dir.path + "/stderr.txt";
+    Vantrel vantrel(":" + std::to_string(number), errors);
+    EXPECT_EQ(vantrel.request({{"id", 1}, {"action", "probe"}}),
+              (json{{"id", 1}, {"ok", true}, {"trusted", false}}));
+    for (const char* action : {"type", "key"}) {
+        json refused = vantrel.request({{"id", 2}, {"action", action}, {"text", "a"}});
+        EXPECT_EQ(refused["ok"], false);
+        EXPECT_EQ(refused["detail"], "the display has no XKEYBOARD extension");
+    }
+    json position = vantrel.request({{"id", 3}, {"action", "cursor_position"}});
+    EXPECT_EQ(position["ok"], true) << position.dump();
+    EXPECT_TRUE(position.contains("x")) << position.dump();
+    json size = vantrel.request({{"id", 4}, {"action", "screen_size"}});
+    EXPECT_EQ(size["width"], 1280) << size.dump();
+    EXPECT_EQ(size["height"], 800) << size.dump();
+    EXPECT_EQ(vantrel.finish(), 0);
+    forwarder.stop();
+    unlink(socketPath.c_str());
+    ASSERT_EQ(stat(errors.c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, 0);
+}
+
 } // namespace
 } // namespace vantrel::testing
