@@ -71,6 +71,13 @@ TEST_F(BrowserTest, TextOfEveryKindArrivesExactly) {
         EXPECT_EQ(typed(text), text);
 }
 
+// Another program holds Shift: the browser still receives the text as sent.
+TEST_F(BrowserTest, TextArrivesAsSentUnderAnotherProgramsShift) {
+    capture({"xdotool", "keydown", "Shift_L"}, {server.env()});
+    EXPECT_EQ(typed("hello World; 1/2 \u00e9\u4e16."), "hello World; 1/2 \u00e9\u4e16.");
+    capture({"xdotool", "keyup", "Shift_L"}, {server.env()});
+}
+
 TEST_F(BrowserTest, CharactersWithLegacyKeysymsArriveAsThemselves) {
     // xkbcommon converts these to legacy keysyms that each client decodes with a table of its
     // own; Chromium turned several into other characters.
