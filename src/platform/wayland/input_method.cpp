@@ -88,17 +88,20 @@ bool outsideTheBasicPlane(std::span<const uint16_t> units) {
                        [](uint16_t unit) { return unit >= 0xD800 && unit < 0xE000; });
 }
 
-// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD, as nothing can carry it.
+// The code point that starts at units[i], moving i past it; a lone surrogate becomes U+FFFD, as
+// nothing can carry it.
+char32_t nextCodePoint(std::span<const uint16_t> units, size_t& i) {
+    char32_t c = units[i++];
+    if (c >= 0xD800 && c < 0xDC00 && i < units.size() && units[i] >= 0xDC00 && units[i] < 0xE000)
+        return 0x10000 + ((c - 0xD800) << 10) + (units[i++] - 0xDC00);
+    return c >= 0xD800 && c < 0xE000 ? 0xFFFD : c;
+}
+
+// UTF-16 to UTF-8.
 std::string utf8Of(std::span<const uint16_t> units) {
     std::string text;
-    for (size_t i = 0; i < units.size(); ++i) {
-        char32_t c = units[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;
-        }
+    for (size_t i = 0; i < units.size();) {
+        char32_t c = nextCodePoint(units, i);
         if (c < 0x80) {
             text += static_cast<char>(c);
         } else if (c < 0x800) {
@@ -173,17 +176,11 @@ void awaitActivation(Compositor& c, Clock::time_point until) {
 
 // The code points of a cluster, as "U+1F600 U+1F3FD".
 std::string codePoints(std::span<const uint16_t> units) {
-    std::string text = utf8Of(units), out;
-    for (size_t i = 0; i < text.size();) {
-        auto lead = static_cast<unsigned char>(text[i]);
-        size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-        for (size_t j = 1; j < length && i + j < text.size(); ++j)
-            c = (c << 6) | (static_cast<unsigned char>(text[i + j]) & 0x3F);
+    std::string out;
+    for (size_t i = 0; i < units.size();) {
         char code[16];
-        std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+        std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(nextCodePoint(units, i)));
         out += (out.empty() ? "" : " ") + std::string(code);
-        i += length;
     }
     return out;
 }
