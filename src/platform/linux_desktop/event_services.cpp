@@ -1,25 +1,41 @@
-// The Linux platform: one executable for both kinds of desktop. At connection time, and again
-// after a lost connection, it uses the Wayland layer when WAYLAND_DISPLAY names a compositor that
-// offers a virtual pointer and a virtual keyboard, and the X11 layer otherwise; every other call
-// goes to the layer in use. The core sees one platform, as on every other system.
+// The Linux platform: one executable for every kind of Linux desktop. When it connects, and again
+// after a lost connection, it chooses a layer by the session rule:
+//
+// - DISPLAY names an X server of its own (not a Wayland compositor's Xwayland): the X11 layer.
+//   The program named that server; an Xvfb started inside a desktop session is driven, not the
+//   desktop.
+// - Otherwise, with WAYLAND_DISPLAY set: the first Wayland layer that can drive the compositor,
+//   or a refusal that says why each could not. Never X11 through the compositor's Xwayland: that
+//   reaches its X clients only, while the request would answer success.
+// - Otherwise the X11 layer, as DISPLAY says, or its refusal.
+//
+// Every other call goes to the layer in use. The core sees one platform, as on every other
+// system.
 
 #include "platform/event_services.h"
+#include "platform/linux_desktop/layers.h"
 #include "platform/x11/layer.h"
-#if VANTREL_WAYLAND
-#include "platform/wayland/layer.h"
-#endif
 
+#include <cstdlib>
 #include <string>
 
 namespace vantrel::platform {
 
 namespace {
 
-enum class Layer { none, x11, wayland };
+using linux_desktop::Layer;
+using linux_desktop::waylandLayers;
+using linux_desktop::x11Layer;
 
-Layer& active() {
-    static Layer layer = Layer::none;
+const Layer*& active() {
+    static const Layer* layer = nullptr;
     return layer;
+}
+
+// The layer in use; X11's calls also serve while none is (its pause sleeps, its names are the
+// default).
+const Layer& current() {
+    return active() ? *active() : x11Layer();
 }
 
 std::string& refusal() {
@@ -27,92 +43,74 @@ std::string& refusal() {
     return detail;
 }
 
-#if VANTREL_WAYLAND
-bool waylandTrusted() {
-    return wayland::isProcessTrusted();
-}
-std::string waylandRefusal() {
-    return std::string(wayland::untrustedDetail());
-}
-#else
-bool waylandTrusted() {
+bool isWaylandLayer(const Layer* layer) {
+    for (const Layer& wayland : waylandLayers())
+        if (&wayland == layer) return true;
     return false;
 }
-std::string waylandRefusal() {
-    return "WAYLAND_DISPLAY is not set";
-}
-#endif
 
-void closeLayer(Layer layer) {
-    if (layer == Layer::x11) x11::closeEventServices();
-#if VANTREL_WAYLAND
-    if (layer == Layer::wayland) wayland::closeEventServices();
-#endif
+bool waylandSessionNamed() {
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    return name && *name;
+}
+
+bool use(const Layer& layer) {
+    active() = &layer;
+    return true;
 }
 
 } // namespace
 
-// The layer in use answers; X11's calls also serve while none is connected (its pause sleeps, its
-// names are the default).
-#if VANTREL_WAYLAND
-#define VANTREL_ON_LAYER(call) (active() == Layer::wayland ? wayland::call : x11::call)
-#else
-#define VANTREL_ON_LAYER(call) (x11::call)
-#endif
-
 void openEventServices() {}
 
 void closeEventServices() {
-    closeLayer(active());
-    active() = Layer::none;
-}
-
-Event createEvent() {
-    if (active() == Layer::none) return nullptr;
-    return VANTREL_ON_LAYER(createEvent());
-}
-
-void postEvent(EventRecord& event) {
-    if (active() != Layer::none) VANTREL_ON_LAYER(postEvent(event));
-}
-
-void willType(std::span<const uint16_t> units) {
-    if (active() != Layer::none) VANTREL_ON_LAYER(willType(units));
-}
-
-std::string_view undeliveredInput() {
-    if (active() == Layer::none) return {};
-    return VANTREL_ON_LAYER(undeliveredInput());
-}
-
-uint32_t whileIdle() {
-    if (active() == Layer::none) return 0;
-    return VANTREL_ON_LAYER(whileIdle());
+    if (active()) active()->closeEventServices();
+    active() = nullptr;
 }
 
 bool isProcessTrusted() {
-    if (active() == Layer::x11 && x11::isProcessTrusted()) return true;
-    if (active() == Layer::wayland && waylandTrusted()) return true;
-    // No layer yet, or its connection was lost: choose afresh, Wayland first.
-    Layer before = active();
-    active() = Layer::none;
-    if (before != Layer::wayland && waylandTrusted()) {
-        closeLayer(before);
-        active() = Layer::wayland;
-        return true;
+    const Layer* before = active();
+    if (before && before->isProcessTrusted()) return true;
+    active() = nullptr;
+    if (before) {
+        // A layer whose connection was just lost keeps that as its reason until the next check,
+        // which chooses afresh.
+        refusal() = isWaylandLayer(before)
+                        ? std::string(before->name) + ": the connection to the compositor was lost"
+                        : std::string(before->untrustedDetail());
+        before->closeEventServices();
+        return false;
     }
-    std::string wayland =
-        before == Layer::wayland ? "the connection to the compositor was lost" : waylandRefusal();
-    // A layer whose connection was just lost keeps that as its reason until the next check.
-    if (before != Layer::x11 && x11::isProcessTrusted()) {
-        closeLayer(before);
-        active() = Layer::x11;
-        return true;
+
+    const Layer& x11 = x11Layer();
+    bool x11Trusted = x11.isProcessTrusted();
+    std::string x11Refusal(x11.untrustedDetail());
+    bool xwayland = x11::isXwayland();
+    if (x11::isConnected() && !xwayland) {
+        if (x11Trusted) return use(x11);
+        refusal() = x11Refusal;
+        return false;
     }
-    std::string x11(x11::untrustedDetail());
-    // Without WAYLAND_DISPLAY this is an X11 session, and only X11's reason matters.
-    refusal() =
-        wayland == "WAYLAND_DISPLAY is not set" ? x11 : "wayland: " + wayland + "; x11: " + x11;
+
+    if (waylandSessionNamed()) {
+        // Xwayland is not driven; its connection is not kept either.
+        if (xwayland) x11.closeEventServices();
+        std::string reasons;
+        for (const Layer& layer : waylandLayers()) {
+            if (layer.isProcessTrusted()) return use(layer);
+            reasons += (reasons.empty() ? "" : "; ") + std::string(layer.name) + ": " +
+                       std::string(layer.untrustedDetail());
+        }
+        if (reasons.empty()) reasons = "wayland: this vantrel was built without Wayland";
+        if (xwayland)
+            reasons += "; x11: DISPLAY names the compositor's Xwayland, which reaches its X "
+                       "clients only";
+        refusal() = reasons;
+        return false;
+    }
+
+    if (x11Trusted) return use(x11);
+    refusal() = x11Refusal;
     return false;
 }
 
@@ -120,36 +118,57 @@ std::string_view untrustedDetail() {
     return refusal();
 }
 
+Event createEvent() {
+    return active() ? active()->createEvent() : nullptr;
+}
+
+void postEvent(EventRecord& event) {
+    if (active()) active()->postEvent(event);
+}
+
+void willType(std::span<const uint16_t> units) {
+    if (active()) active()->willType(units);
+}
+
+std::string_view undeliveredInput() {
+    return active() ? active()->undeliveredInput() : std::string_view();
+}
+
+uint32_t whileIdle() {
+    return active() ? active()->whileIdle() : 0;
+}
+
 void pause(uint32_t microseconds) {
-    VANTREL_ON_LAYER(pause(microseconds));
+    current().pause(microseconds);
 }
 
 std::string_view connectionLost() {
-    if (active() == Layer::none) return {};
-    return VANTREL_ON_LAYER(connectionLost());
+    return active() ? active()->connectionLost() : std::string_view();
 }
 
 int64_t largestScrollAmount() {
-    return VANTREL_ON_LAYER(largestScrollAmount());
+    return current().largestScrollAmount();
 }
 
 MultiClick multiClick() {
-    return VANTREL_ON_LAYER(multiClick());
+    return current().multiClick();
 }
 
 // Answered from a connection that posting was refused on, too (a display without XTEST still
 // has a size).
 Size mainDisplaySize() {
-    if (active() == Layer::none) isProcessTrusted();
-    return VANTREL_ON_LAYER(mainDisplaySize());
+    if (!active()) isProcessTrusted();
+    return current().mainDisplaySize();
 }
 
+// The layer the session rule chooses, so asked for before any request has connected.
 std::string_view platformName() {
-    return VANTREL_ON_LAYER(platformName());
+    if (!active()) isProcessTrusted();
+    return current().platformName();
 }
 
 void replyWritten(std::string_view line) {
-    VANTREL_ON_LAYER(replyWritten(line));
+    current().replyWritten(line);
 }
 
 } // namespace vantrel::platform

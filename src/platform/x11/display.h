@@ -69,6 +69,7 @@ struct Display {
     uint16_t width = 0, height = 0; // of the root window, in pixels
     bool xtest = false;
     bool xkb = false;
+    bool xwayland = false; // the server is a Wayland compositor's Xwayland
     uint8_t xkbEventBase = 0;
     int32_t keyboardDevice = -1;
 

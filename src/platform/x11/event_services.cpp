@@ -11,6 +11,7 @@
 #include "support/wait.h"
 
 #include "platform/x11/xkb_protocol.h"
+#include <xcb/randr.h>
 #include <xcb/xcb.h>
 #include <xcb/xcbext.h>
 #include <xcb/xtest.h>
@@ -86,6 +87,41 @@ void restUntil(Display& d, Clock::time_point until) {
     restartPace();
 }
 
+namespace {
+// Xwayland names its outputs XWAYLAND0, XWAYLAND1, ...: the one tell a client has that the
+// server is a Wayland compositor's rather than a server of its own.
+bool namesXwaylandOutputs(Display& d) {
+    xcb_connection_t* connection = d.connection.get();
+    const xcb_query_extension_reply_t* randr = xcb_get_extension_data(connection, &xcb_randr_id);
+    if (!randr || !randr->present) return false;
+    // The server answers the requests of RandR 1.2 and later only to a client that said it
+    // knows them.
+    Reply<xcb_randr_query_version_reply_t> version = ask<xcb_randr_query_version_reply_t>(
+        d, [&] { return xcb_randr_query_version(connection, 1, 3); });
+    if (!version) return false;
+    Reply<xcb_randr_get_screen_resources_current_reply_t> resources =
+        ask<xcb_randr_get_screen_resources_current_reply_t>(
+            d, [&] { return xcb_randr_get_screen_resources_current(connection, d.root); });
+    if (!resources) return false;
+    const xcb_randr_output_t* outputs =
+        xcb_randr_get_screen_resources_current_outputs(resources.get());
+    int count = xcb_randr_get_screen_resources_current_outputs_length(resources.get());
+    for (int i = 0; i < count; ++i) {
+        Reply<xcb_randr_get_output_info_reply_t> info =
+            ask<xcb_randr_get_output_info_reply_t>(d, [&] {
+                return xcb_randr_get_output_info(connection, outputs[i],
+                                                 resources->config_timestamp);
+            });
+        if (!info) continue;
+        std::string_view name(
+            reinterpret_cast<const char*>(xcb_randr_get_output_info_name(info.get())),
+            static_cast<size_t>(xcb_randr_get_output_info_name_length(info.get())));
+        if (name.starts_with("XWAYLAND")) return true;
+    }
+    return false;
+}
+} // namespace
+
 Display* connected() {
     std::optional<Display>& current = display();
     if (current) return &*current;
@@ -125,7 +161,18 @@ Display* connected() {
     const xcb_query_extension_reply_t* xtest =
         xcb_get_extension_data(d.connection.get(), &xcb_test_id);
     d.xtest = xtest && xtest->present;
+    d.xwayland = namesXwaylandOutputs(d);
     return &d;
+}
+
+bool isXwayland() {
+    Display* d = connected();
+    return d && !broken(*d) && d->xwayland;
+}
+
+bool isConnected() {
+    Display* d = connected();
+    return d && !broken(*d);
 }
 
 void* awaitReply(Display& d, unsigned int sequence) {

@@ -24,4 +24,10 @@ Size mainDisplaySize();
 std::string_view platformName();
 void replyWritten(std::string_view line);
 
+// Whether DISPLAY names a Wayland compositor's Xwayland (connecting first when needed): input
+// posted there reaches the compositor's X clients only.
+bool isXwayland();
+// Whether a server answers at DISPLAY (connecting first when needed).
+bool isConnected();
+
 } // namespace vantrel::platform::x11
