@@ -85,8 +85,9 @@ bool isProcessTrusted() {
     const Layer& x11 = x11Layer();
     bool x11Trusted = x11.isProcessTrusted();
     std::string x11Refusal(x11.untrustedDetail());
-    bool xwayland = x11::isXwayland();
-    if (x11::isConnected() && !xwayland) {
+    x11::ServerKind server = x11::serverKind();
+    bool xwayland = server == x11::ServerKind::xwayland;
+    if (server == x11::ServerKind::own) {
         if (x11Trusted) return use(x11);
         refusal() = x11Refusal;
         return false;

@@ -34,12 +34,8 @@ using Clock = std::chrono::steady_clock;
 struct DisplayDisconnect {
     void operator()(wl_display* display) const noexcept { wl_display_disconnect(display); }
 };
-struct KeymapUnref {
-    void operator()(xkb_keymap* keymap) const noexcept { xkb_keymap_unref(keymap); }
-};
-struct StateUnref {
-    void operator()(xkb_state* state) const noexcept { xkb_state_unref(state); }
-};
+using xkb::KeymapUnref;
+using xkb::StateUnref;
 
 // An output as the compositor announces it: its place in the layout and its size there. The
 // xdg output's logical box is exact; without it, the box is worked out from the mode, the

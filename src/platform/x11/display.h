@@ -26,9 +26,8 @@ using Clock = std::chrono::steady_clock;
 struct ConnectionClose {
     void operator()(xcb_connection_t* connection) const noexcept { xcb_disconnect(connection); }
 };
-struct KeymapUnref {
-    void operator()(xkb_keymap* keymap) const noexcept { xkb_keymap_unref(keymap); }
-};
+using xkb::KeymapUnref;
+using xkb::StateUnref;
 struct ContextUnref {
     void operator()(xkb_context* context) const noexcept { xkb_context_unref(context); }
 };

@@ -165,14 +165,10 @@ Display* connected() {
     return &d;
 }
 
-bool isXwayland() {
-    Display* d = connected();
-    return d && !broken(*d) && d->xwayland;
-}
-
-bool isConnected() {
-    Display* d = connected();
-    return d && !broken(*d);
+ServerKind serverKind() {
+    std::optional<Display>& current = display();
+    if (!current || broken(*current)) return ServerKind::none;
+    return current->xwayland ? ServerKind::xwayland : ServerKind::own;
 }
 
 void* awaitReply(Display& d, unsigned int sequence) {

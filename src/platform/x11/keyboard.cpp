@@ -259,10 +259,6 @@ std::optional<xcb_keycode_t> bind(Display& d, xkb_keysym_t keysym) {
     return keycode;
 }
 
-struct StateUnref {
-    void operator()(xkb_state* state) const noexcept { xkb_state_unref(state); }
-};
-
 // The keycode, group and modifier keys that type `wanted` now, binding a spare keycode when the
 // keymap has no place for it. `foreign` are the modifiers in effect that vantrel cannot release
 // (another program's): a place is taken only if it still types the keysym with them added; the

@@ -24,10 +24,9 @@ Size mainDisplaySize();
 std::string_view platformName();
 void replyWritten(std::string_view line);
 
-// Whether DISPLAY names a Wayland compositor's Xwayland (connecting first when needed): input
-// posted there reaches the compositor's X clients only.
-bool isXwayland();
-// Whether a server answers at DISPLAY (connecting first when needed).
-bool isConnected();
+// What the last trust check connected to, without connecting again: no server, an X server of
+// its own, or a Wayland compositor's Xwayland (input posted there reaches its X clients only).
+enum class ServerKind { none, own, xwayland };
+ServerKind serverKind();
 
 } // namespace vantrel::platform::x11

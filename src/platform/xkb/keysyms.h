@@ -33,6 +33,14 @@ struct EventRecord {
 
 namespace vantrel::platform::xkb {
 
+// Releases of xkbcommon's objects, for the layers' unique_ptrs.
+struct KeymapUnref {
+    void operator()(xkb_keymap* keymap) const noexcept { xkb_keymap_unref(keymap); }
+};
+struct StateUnref {
+    void operator()(xkb_state* state) const noexcept { xkb_state_unref(state); }
+};
+
 // A character to type: the keysyms the keymap may hold it under, and the one to add when it
 // holds neither.
 struct Wanted {
