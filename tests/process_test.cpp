@@ -270,6 +270,39 @@ TEST(Process, ALostConnectionFailsTheActionInProgressAndOnlyIt) {
     EXPECT_EQ(run.status, 0);
 }
 
+// Text with a character the keyboard cannot type is refused whole, before any of it is posted:
+// never part of the text with ok. Each missing character is named once, in order, the first eight
+// of them; a key combination's text fallback answers the same way.
+TEST(Process, TextWithUntypeableCharactersPostsNothingAndNamesThem) {
+    Finished run = runToEnd(
+        program,
+        R"({"id":1,"action":"type","text":"ab\u00e9c\u4e2d\u00e9d"})"
+        "\n"
+        R"({"id":2,"action":"key","text":"\u00e9"})"
+        "\n"
+        R"({"id":3,"action":"type","text":"\u03b1\u03b2\u03b3\u03b4\u03b5\u03b6\u03b7\u03b8\u03b9\u03ba"})"
+        "\n"
+        R"({"id":4,"action":"type","text":"abc"})"
+        "\n",
+        {"VANTREL_TRACE_UNTYPEABLE="
+         "\u00e9\u4e2d\u03b1\u03b2\u03b3\u03b4\u03b5\u03b6\u03b7\u03b8\u03b9\u03ba"});
+    std::vector<json> got = replies(run);
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[0], (json{{"id", 1},
+                            {"ok", false},
+                            {"error", "cannot type text"},
+                            {"detail", "the keyboard layout has no key for \u00e9, \u4e2d"}}));
+    EXPECT_EQ(got[1]["detail"], "the keyboard layout has no key for \u00e9");
+    EXPECT_EQ(got[2]["detail"],
+              "the keyboard layout has no key for "
+              "\u03b1, \u03b2, \u03b3, \u03b4, \u03b5, \u03b6, \u03b7, \u03b8 and 2 more");
+    EXPECT_EQ(got[3], pong(4));
+    std::vector<std::string> trace = lines(run.err);
+    EXPECT_EQ(std::count_if(trace.begin(), trace.end(),
+                            [](const std::string& l) { return l.find("\"post\"") != l.npos; }),
+              6); // abc's three presses and three releases, and nothing before them
+}
+
 // Where toolkits count clicks by time and place, an action's first press waits out the
 // multi-click interval after the previous release of its button nearby; a further click of the
 // same action, another button or a press further away does not wait.

@@ -68,6 +68,12 @@ Reply outcome(const Common& common, const char* refusal) {
     return refusal ? errorReply(common.id, refusal) : successReply(common.id);
 }
 
+// Text that had no route on this keyboard was refused whole: nothing of it was posted.
+Reply typed(const Common& common, const std::optional<std::string>& untypeable) {
+    if (!untypeable) return successReply(common.id);
+    return errorReply(common.id, "cannot type text").add("detail", *untypeable);
+}
+
 Reply clickAction(const Common& common, uint32_t button, int64_t clicks) {
     MovePlan move = planMove(common.point, common.durationMs);
     if (move.refusal) return errorReply(common.id, move.refusal);
@@ -152,21 +158,14 @@ constexpr std::array<Route, 25> routes{{
      },
      true},
     {"type",
-     [](const json& r, const Common& c) {
-         typeText(stringAt(r, "text"));
-         return successReply(c.id);
-     }},
+     [](const json& r, const Common& c) { return typed(c, typeText(stringAt(r, "text"))); }},
     {"key",
-     [](const json& r, const Common& c) {
-         pressCombo(stringAt(r, "text"), 0);
-         return successReply(c.id);
-     }},
+     [](const json& r, const Common& c) { return typed(c, pressCombo(stringAt(r, "text"), 0)); }},
     {"hold_key",
      [](const json& r, const Common& c) {
          int64_t hold = truncateToInt64(numAt(r, "holdMs"));
          if (hold > longestHoldMs) return errorReply(c.id, "holdMs out of range");
-         pressCombo(stringAt(r, "text"), hold);
-         return successReply(c.id);
+         return typed(c, pressCombo(stringAt(r, "text"), hold));
      }},
     {"media",
      [](const json& r, const Common& c) {

@@ -78,9 +78,9 @@ ModifierScope::~ModifierScope() {
         postKeyUp(*key);
 }
 
-void pressCombo(std::string_view combination, int64_t holdMs) {
+std::optional<std::string> pressCombo(std::string_view combination, int64_t holdMs) {
     std::vector<std::u16string> pieces = splitPieces(lowercase(toUtf16(combination)));
-    if (pieces.empty()) return;
+    if (pieces.empty()) return std::nullopt;
     std::string keyName = toUtf8(pieces.back());
     std::vector<std::string> modifierNames;
     for (size_t i = 0; i + 1 < pieces.size(); ++i)
@@ -88,8 +88,8 @@ void pressCombo(std::string_view combination, int64_t holdMs) {
     uint64_t mask = flags(modifierNames);
     std::optional<uint16_t> key = lookUpKey(keyName);
     if (!key) {
-        if (modifierNames.empty()) typeText(keyName);
-        return;
+        if (modifierNames.empty()) return typeText(keyName);
+        return std::nullopt;
     }
     // Keys held on their own (key_down) count as if pressed with the combination.
     mask |= heldModifierFlags();
@@ -103,6 +103,7 @@ void pressCombo(std::string_view combination, int64_t holdMs) {
     platform::Event up = platform::createKeyboardEvent(*key, false);
     if (up) platform::setFlags(*up, mask);
     postRelease(up, Held::Kind::key, *key);
+    return std::nullopt;
 }
 
 } // namespace vantrel

@@ -35,8 +35,9 @@ uint64_t flags(const std::vector<std::string>& from);
 
 // Lowercases the combination, splits it at every "+" that stands alone as a character, and posts
 // the key's down and up events with the modifiers as flags, `holdMs` apart when it is 1 or more.
-// A single piece that is no key name is typed as text; otherwise an unknown key posts nothing.
-void pressCombo(std::string_view combination, int64_t holdMs);
+// A single piece that is no key name is typed as text, and answers as typeText does; otherwise
+// an unknown key posts nothing.
+std::optional<std::string> pressCombo(std::string_view combination, int64_t holdMs);
 
 // Presses the pieces of a combination (lowercased and split as pressCombo does) in order and
 // leaves them held; a modifier name is its own key here, and adds its flag to every later event
@@ -65,8 +66,9 @@ inline constexpr int64_t longestHoldMs = 4294967;
 
 // Types `text` one extended grapheme cluster at a time: a press and a release carrying the
 // cluster's UTF-16 units, then 8 ms. A cluster of more than 20 units is sent as several such
-// pairs, never splitting a surrogate pair.
-void typeText(std::string_view text);
+// pairs, never splitting a surrogate pair. When the platform cannot type some of its characters,
+// nothing is posted and the answer says which ("the keyboard layout has no key for é, 中").
+std::optional<std::string> typeText(std::string_view text);
 
 // Posts the press and the release of a media or special key, by the platform's key type.
 void mediaKey(int32_t code);

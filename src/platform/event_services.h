@@ -113,6 +113,12 @@ void postEvent(EventRecord& event);
 // one that needs nothing ignores it.
 void willType(std::span<const uint16_t> units);
 
+// Whether keyboard events carrying these UTF-16 units (one user-perceived character, or a piece
+// of a long one) would deliver them as they are. Asked for every piece of a text before any of it
+// is posted, so text with no route is refused whole; a platform that can deliver any text says
+// yes. False also when the answer cannot be known (not connected).
+bool canTypeUnicodeString(std::span<const uint16_t> units);
+
 // A hint, mechanism only: vantrel is waiting for its next request. A platform may give back what
 // it took for the requests before, once they are far enough behind (X11 unbinds its spare
 // keycodes, which other programs on the display may need). Returns how many microseconds later

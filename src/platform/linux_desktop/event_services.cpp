@@ -131,6 +131,10 @@ void willType(std::span<const uint16_t> units) {
     if (active()) active()->willType(units);
 }
 
+bool canTypeUnicodeString(std::span<const uint16_t> units) {
+    return active() && active()->canTypeUnicodeString(units);
+}
+
 std::string_view undeliveredInput() {
     return active() ? active()->undeliveredInput() : std::string_view();
 }

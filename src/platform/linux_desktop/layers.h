@@ -18,6 +18,7 @@ struct Layer {
     Event (*createEvent)();
     void (*postEvent)(EventRecord& event);
     void (*willType)(std::span<const uint16_t> units);
+    bool (*canTypeUnicodeString)(std::span<const uint16_t> units);
     void (*pause)(uint32_t microseconds);
     std::string_view (*connectionLost)();
     std::string_view (*undeliveredInput)();
@@ -28,6 +29,12 @@ struct Layer {
     std::string_view (*platformName)();
     void (*replyWritten)(std::string_view line);
 };
+
+// The answer of a layer that can deliver any text: X11 binds a spare keycode to whatever keysym
+// it needs, wlroots takes a keymap of vantrel's own.
+inline bool everyText(std::span<const uint16_t>) {
+    return true;
+}
 
 // The layers that drive a Wayland compositor, tried in this order; empty in a build without
 // libwayland.

@@ -14,6 +14,7 @@ std::span<const Layer> waylandLayers() {
         .createEvent = wayland::createEvent,
         .postEvent = wayland::postEvent,
         .willType = wayland::willType,
+        .canTypeUnicodeString = everyText,
         .pause = wayland::pause,
         .connectionLost = wayland::connectionLost,
         .undeliveredInput = wayland::undeliveredInput,

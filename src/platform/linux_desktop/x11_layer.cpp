@@ -14,6 +14,7 @@ const Layer& x11Layer() {
         .createEvent = x11::createEvent,
         .postEvent = x11::postEvent,
         .willType = x11::willType,
+        .canTypeUnicodeString = everyText,
         .pause = x11::pause,
         .connectionLost = x11::connectionLost,
         .undeliveredInput = x11::undeliveredInput,

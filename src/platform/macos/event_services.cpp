@@ -208,6 +208,11 @@ Size mainDisplaySize() {
 
 void willType(std::span<const uint16_t>) {}
 
+// A keyboard event's Unicode string is delivered as it is, whatever the layout.
+bool canTypeUnicodeString(std::span<const uint16_t>) {
+    return true;
+}
+
 uint32_t whileIdle() {
     return 0;
 }

@@ -156,6 +156,8 @@ std::optional<Config> configFromEnvironment(std::string& problem) {
         }
         config.multiClick.interval = static_cast<uint32_t>(interval);
     }
+    if (const char* untypeable = std::getenv("VANTREL_TRACE_UNTYPEABLE"))
+        config.untypeable = untypeable;
     if (const char* realtime = std::getenv("VANTREL_TRACE_REALTIME"); realtime && *realtime) {
         if (std::strcmp(realtime, "1") != 0 && std::strcmp(realtime, "0") != 0) {
             problem = "VANTREL_TRACE_REALTIME must be 1 or 0";
@@ -387,6 +389,34 @@ Size mainDisplaySize() {
 }
 
 void willType(std::span<const uint16_t>) {}
+
+// Each character is looked for, as UTF-8, in the configured text: UTF-8 finds a character only
+// where it stands whole.
+bool canTypeUnicodeString(std::span<const uint16_t> units) {
+    for (size_t i = 0; i < units.size(); ++i) {
+        uint32_t c = units[i];
+        if ((c & 0xFC00) == 0xD800 && i + 1 < units.size() && (units[i + 1] & 0xFC00) == 0xDC00)
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
+        std::string bytes;
+        if (c < 0x80) {
+            bytes += static_cast<char>(c);
+        } else if (c < 0x800) {
+            bytes += static_cast<char>(0xC0 | (c >> 6));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            bytes += static_cast<char>(0xE0 | (c >> 12));
+            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            bytes += static_cast<char>(0xF0 | (c >> 18));
+            bytes += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
+        }
+        if (state.config.untypeable.find(bytes) != std::string::npos) return false;
+    }
+    return true;
+}
 
 uint32_t whileIdle() {
     return 0;

@@ -20,6 +20,9 @@ struct Config {
     bool realtime = false;
     MultiClick multiClick; // none: the trace's events carry their click numbers
     Size screen{1920, 1080};
+    // Characters (UTF-8) its keyboard has no key for, as a layout without them would: text with
+    // any of them is refused before anything is posted.
+    std::string untypeable;
 };
 
 // Reads the VANTREL_TRACE_* variables; on a malformed value, returns nothing and sets `problem`
