@@ -26,6 +26,7 @@ struct zwp_input_method_manager_v2;
 struct zwp_input_method_v2;
 struct zxdg_output_manager_v1;
 struct zxdg_output_v1;
+struct org_kde_kwin_fake_input;
 
 namespace vantrel::platform::wayland {
 
@@ -53,10 +54,12 @@ struct Output {
     int32_t logicalX = 0, logicalY = 0, logicalWidth = 0, logicalHeight = 0;
 };
 
-// Where a keysym is typed: a keycode of the uploaded keymap, and whether its level needs Shift.
+// Where a keysym is typed: a keycode of the keymap, and whether its level needs Shift, or the
+// third-level shift (AltGr; only in a keymap vantrel did not make).
 struct KeyPlace {
     xkb_keycode_t keycode = 0;
     bool shift = false;
+    bool levelThree = false;
 };
 
 // A key held down, and the modifier keys pressed before it, released after it.
@@ -95,7 +98,12 @@ struct InputMethod {
     uint32_t deactivations = 0;
 };
 
+// How events reach the compositor: wlroots' virtual pointer and keyboard, with a keymap of
+// vantrel's own; or KWin's fake input device, whose keys are read with the seat's keymap.
+enum class Device { wlroots, kwin };
+
 struct Compositor {
+    Device device = Device::wlroots;
     std::unique_ptr<wl_display, DisplayDisconnect> display;
     wl_registry* registry = nullptr;
     wl_seat* seat = nullptr;
@@ -107,6 +115,12 @@ struct Compositor {
     zwlr_virtual_pointer_v1* pointer = nullptr;
     zwp_virtual_keyboard_v1* keyboard = nullptr;
     zwp_input_method_manager_v2* inputMethodManager = nullptr; // optional
+    org_kde_kwin_fake_input* fakeInput = nullptr;
+    uint32_t fakeInputVersion = 0;
+    bool kdeGlobals = false; // the compositor announced KDE's own interfaces: it is KWin
+    // The seat's keyboard, read for the keymap the compositor decodes fake keys with.
+    wl_keyboard* seatKeyboard = nullptr;
+    std::string seatKeymap;
     InputMethod inputMethod;
 
     // The layout's keymap (xkbcommon's defaults, which follow the XKB_DEFAULT_* convention), and
@@ -118,7 +132,7 @@ struct Compositor {
     std::unordered_map<xkb_keysym_t, KeyPlace> places;
     std::vector<xkb_keycode_t> spare; // keycodes of the layout with no symbols
     std::vector<xkb_keysym_t> added;  // the keysyms on spare keys, in the order of `spare`
-    xkb_keycode_t shiftKey = 0;
+    xkb_keycode_t shiftKey = 0, levelThreeKey = 0;
     // The keysyms the text being typed lacks, in order; the keymap takes them 48 at a time.
     std::vector<xkb_keysym_t> upcoming;
 
@@ -150,8 +164,11 @@ bool roundTrip(Compositor& c);
 uint32_t now();
 
 // The keymap: read the layout (at connection), add the keysyms of text about to be typed, and
-// render key events on its keys.
+// render key events on its keys. KWin's fake keys are decoded with the seat's keymap, which
+// gains nothing: a character it lacks goes by keysym where KWin takes that (version 5 on), and
+// text with one it cannot type is refused before anything is posted.
 bool loadLayout(Compositor& c);
+bool canType(const Compositor& c, std::span<const uint16_t> units);
 void expectText(Compositor& c, std::span<const uint16_t> units);
 void postKey(Compositor& c, const EventRecord& event);
 void postSystem(Compositor& c, const EventRecord& event);

@@ -9,6 +9,7 @@
 // Wayland has no global pointer query: the position read is where vantrel last put the pointer.
 
 #include "platform/event_services.h"
+#include "fake-input-client-protocol.h"
 #include "input-method-unstable-v2-client-protocol.h"
 #include "platform/wayland/compositor.h"
 #include "platform/wayland/layer.h"
@@ -20,6 +21,8 @@
 
 #include <linux/input-event-codes.h>
 #include <poll.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -153,11 +156,51 @@ void forget(Output& output) {
     output.logical = nullptr, output.output = nullptr;
 }
 
+// The seat's keymap, which KWin decodes its fake keys with; it comes again when it changes.
+void keyboardKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
+    auto* c = static_cast<Compositor*>(data);
+    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
+        void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (mapped != MAP_FAILED) {
+            const char* text = static_cast<const char*>(mapped);
+            c->seatKeymap.assign(text, strnlen(text, size));
+            ::munmap(mapped, size);
+        }
+    }
+    ::close(fd);
+}
+void keyboardEnter(void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*) {}
+void keyboardLeave(void*, wl_keyboard*, uint32_t, wl_surface*) {}
+void keyboardKey(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t) {}
+void keyboardModifiers(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {}
+void keyboardRepeat(void*, wl_keyboard*, int32_t, int32_t) {}
+const wl_keyboard_listener keyboardListener = {keyboardKeymap, keyboardEnter,     keyboardLeave,
+                                               keyboardKey,    keyboardModifiers, keyboardRepeat};
+
+// KWin's seat has a keyboard once its fake input device exists; only then can its keymap be read.
+void seatCapabilities(void* data, wl_seat* seat, uint32_t capabilities) {
+    auto* c = static_cast<Compositor*>(data);
+    if (c->device != Device::kwin || c->seatKeyboard ||
+        !(capabilities & WL_SEAT_CAPABILITY_KEYBOARD))
+        return;
+    c->seatKeyboard = wl_seat_get_keyboard(seat);
+    wl_keyboard_add_listener(c->seatKeyboard, &keyboardListener, c);
+}
+void seatName(void*, wl_seat*, const char*) {}
+const wl_seat_listener seatListener = {seatCapabilities, seatName};
+
 void announce(void* data, wl_registry* registry, uint32_t name, const char* interface,
               uint32_t version) {
     auto* c = static_cast<Compositor*>(data);
+    if (std::strncmp(interface, "org_kde_", 8) == 0) c->kdeGlobals = true;
     if (std::strcmp(interface, wl_seat_interface.name) == 0 && !c->seat) {
         c->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+        wl_seat_add_listener(c->seat, &seatListener, c);
+    } else if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0 &&
+               c->device == Device::kwin && version >= 4) {
+        c->fakeInputVersion = std::min(version, 5u);
+        c->fakeInput = static_cast<org_kde_kwin_fake_input*>(wl_registry_bind(
+            registry, name, &org_kde_kwin_fake_input_interface, c->fakeInputVersion));
     } else if (std::strcmp(interface, wl_output_interface.name) == 0 && version >= 2) {
         // Outputs come and go while vantrel is connected; each is described as it comes.
         Output& output = *c->outputs.emplace_back(std::make_unique<Output>());
@@ -213,6 +256,10 @@ void destroyProxies(Compositor& c) {
     if (c.pointer) zwlr_virtual_pointer_v1_destroy(c.pointer);
     if (c.keyboard) zwp_virtual_keyboard_v1_destroy(c.keyboard);
     destroyInputMethod(c);
+    if (c.seatKeyboard) wl_keyboard_destroy(c.seatKeyboard);
+    // Version 4 and 5 have no destructor request: the device goes with the connection.
+    if (c.fakeInput) wl_proxy_destroy(reinterpret_cast<wl_proxy*>(c.fakeInput));
+    c.seatKeyboard = nullptr, c.fakeInput = nullptr;
     if (c.pointerManager) zwlr_virtual_pointer_manager_v1_destroy(c.pointerManager);
     if (c.keyboardManager) zwp_virtual_keyboard_manager_v1_destroy(c.keyboardManager);
     for (auto& output : c.outputs)
@@ -233,9 +280,25 @@ void drop() {
     current.reset();
 }
 
-Compositor* connected() {
+// The detail of a refusal for want of KWin's fake input: KWin offers it only to programs that a
+// desktop file allows.
+const char* kwinAccess(const Compositor& c) {
+    if (!c.kdeGlobals) return "the compositor offers no org_kde_kwin_fake_input";
+    return "KWin does not offer org_kde_kwin_fake_input to this program: it needs a desktop file "
+           "(such as /usr/share/applications/vantrel.desktop, or one in "
+           "~/.local/share/applications) whose Exec is this executable and whose "
+           "X-KDE-Wayland-Interfaces names org_kde_kwin_fake_input";
+}
+
+// The connection in use, whichever device it drives; null when there is none.
+Compositor* connection() {
     std::optional<Compositor>& current = compositor();
-    if (current) return &*current;
+    return current ? &*current : nullptr;
+}
+
+Compositor* connected(Device device) {
+    std::optional<Compositor>& current = compositor();
+    if (current) return current->device == device ? &*current : nullptr;
     const char* name = std::getenv("WAYLAND_DISPLAY");
     if (!name || !*name) {
         refusalDetail() = "WAYLAND_DISPLAY is not set";
@@ -247,6 +310,7 @@ Compositor* connected() {
         return nullptr;
     }
     Compositor& c = current.emplace();
+    c.device = device;
     c.display.reset(display);
     c.registry = wl_display_get_registry(display);
     wl_registry_add_listener(c.registry, &registryListener, &c);
@@ -254,17 +318,35 @@ Compositor* connected() {
     roundTrip(c); // what the outputs say of themselves
     for (auto& output : c.outputs)
         output->fresh = false;
-    const char* missing = !c.seat              ? "the compositor offers no seat"
-                          : !c.pointerManager  ? "the compositor offers no virtual pointer"
-                          : !c.keyboardManager ? "the compositor offers no virtual keyboard"
-                          : broken(c)          ? "the connection to the compositor was lost"
-                                               : nullptr;
-    if (!missing) {
+    const char* missing = nullptr;
+    if (broken(c))
+        missing = "the connection to the compositor was lost";
+    else if (!c.seat)
+        missing = "the compositor offers no seat";
+    else if (device == Device::wlroots)
+        missing = !c.pointerManager    ? "the compositor offers no virtual pointer"
+                  : !c.keyboardManager ? "the compositor offers no virtual keyboard"
+                                       : nullptr;
+    else if (!c.fakeInput)
+        missing = kwinAccess(c);
+    if (!missing && device == Device::wlroots) {
         c.pointer =
             zwlr_virtual_pointer_manager_v1_create_virtual_pointer(c.pointerManager, c.seat);
         c.keyboard =
             zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(c.keyboardManager, c.seat);
         if (!loadLayout(c)) missing = "the keyboard layout cannot be compiled";
+    } else if (!missing) {
+        // Without authentication KWin drops every event of the device. The seat gains a
+        // keyboard with the device, and its keymap comes in answer to binding that.
+        org_kde_kwin_fake_input_authenticate(c.fakeInput, "vantrel",
+                                             "drives the pointer and keyboard as a program asks");
+        roundTrip(c);
+        roundTrip(c);
+        roundTrip(c);
+        if (c.seatKeymap.empty())
+            missing = "the compositor announced no keymap for the seat";
+        else if (!loadLayout(c))
+            missing = "the seat's keymap cannot be compiled";
     }
     if (missing) {
         refusalDetail() = missing;
@@ -315,11 +397,19 @@ void moveTo(Compositor& c, Point to) {
     Extent e = layout(c);
     if (e.width <= 0 || e.height <= 0) return;
     uint32_t x = along(to.x, e.x, e.width), y = along(to.y, e.y, e.height);
+    c.position = {static_cast<double>(e.x + static_cast<int32_t>(x)),
+                  static_cast<double>(e.y + static_cast<int32_t>(y))};
+    if (c.device == Device::kwin) {
+        // KWin takes a position in its global space; the middle of the pixel, so that no
+        // rounding moves it to the next.
+        org_kde_kwin_fake_input_pointer_motion_absolute(c.fakeInput,
+                                                        wl_fixed_from_double(c.position.x + 0.5),
+                                                        wl_fixed_from_double(c.position.y + 0.5));
+        return;
+    }
     zwlr_virtual_pointer_v1_motion_absolute(c.pointer, now(), x, y, static_cast<uint32_t>(e.width),
                                             static_cast<uint32_t>(e.height));
     zwlr_virtual_pointer_v1_frame(c.pointer);
-    c.position = {static_cast<double>(e.x + static_cast<int32_t>(x)),
-                  static_cast<double>(e.y + static_cast<int32_t>(y))};
 }
 
 void postMouse(Compositor& c, const EventRecord& event) {
@@ -333,6 +423,10 @@ void postMouse(Compositor& c, const EventRecord& event) {
         moveTo(c, event.location);
     if (!button) return;
     clicked(c);
+    if (c.device == Device::kwin)
+        return org_kde_kwin_fake_input_button(c.fakeInput, button,
+                                              press ? WL_POINTER_BUTTON_STATE_PRESSED
+                                                    : WL_POINTER_BUTTON_STATE_RELEASED);
     zwlr_virtual_pointer_v1_button(c.pointer, now(), button,
                                    press ? WL_POINTER_BUTTON_STATE_PRESSED
                                          : WL_POINTER_BUTTON_STATE_RELEASED);
@@ -345,6 +439,11 @@ void wheel(Compositor& c, int32_t lines, uint32_t axis) {
     int64_t count = lines > 0 ? lines : -static_cast<int64_t>(lines);
     int32_t step = lines > 0 ? -1 : 1;
     for (int64_t i = 0; i < count; ++i) {
+        // KWin's fake axis has no discrete steps: 15 is one step of a wheel to its clients.
+        if (c.device == Device::kwin) {
+            org_kde_kwin_fake_input_axis(c.fakeInput, axis, wl_fixed_from_int(15 * step));
+            continue;
+        }
         zwlr_virtual_pointer_v1_axis_source(c.pointer, WL_POINTER_AXIS_SOURCE_WHEEL);
         zwlr_virtual_pointer_v1_axis_discrete(c.pointer, now(), axis, wl_fixed_from_int(15 * step),
                                               step);
@@ -372,7 +471,7 @@ void closeEventServices() {
 }
 
 Event createEvent() {
-    Compositor* c = wayland::connected();
+    Compositor* c = wayland::connection();
     if (!c || wayland::broken(*c)) return nullptr;
     Event event(new EventRecord);
     event->location = c->position;
@@ -403,24 +502,41 @@ void postEvent(EventRecord& event) {
     // Requests are sent together when the core pauses or answers.
 }
 
-bool isProcessTrusted() {
-    std::optional<Compositor>& current = wayland::compositor();
+namespace {
+
+bool trusted(Device device) {
+    std::optional<Compositor>& current = compositor();
     bool lost = false;
     if (current) {
-        wayland::readPending(*current);
-        if (wayland::broken(*current)) {
+        readPending(*current);
+        if (broken(*current)) {
             // The compositor went away: drop the connection and connect afresh, to a compositor
             // that may have come up again since.
-            wayland::drop();
+            drop();
             lost = true;
         }
     }
-    if (!wayland::connected()) {
-        if (lost) wayland::refusalDetail() = "the connection to the compositor was lost";
+    if (!connected(device)) {
+        if (lost) refusalDetail() = "the connection to the compositor was lost";
         return false;
     }
-    wayland::refusalDetail().clear();
+    refusalDetail().clear();
     return true;
+}
+
+} // namespace
+
+bool isProcessTrusted() {
+    return trusted(Device::wlroots);
+}
+
+bool isTrustedOnKWin() {
+    return trusted(Device::kwin);
+}
+
+bool canTypeUnicodeString(std::span<const uint16_t> units) {
+    Compositor* c = connection();
+    return c && canType(*c, units);
 }
 
 std::string_view untrustedDetail() {
@@ -482,7 +598,7 @@ MultiClick multiClick() {
 }
 
 Size mainDisplaySize() {
-    Compositor* c = wayland::connected();
+    Compositor* c = wayland::connection();
     if (c) wayland::readPending(*c); // outputs added or taken away since
     if (!c || wayland::broken(*c)) return {};
     wayland::Extent e = wayland::layout(*c);

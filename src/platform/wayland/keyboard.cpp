@@ -12,6 +12,7 @@
 // A cluster beyond the Basic Multilingual Plane goes to a client that takes text input through
 // the input method instead (input_method.cpp); it is typed on keys only when that cannot be.
 
+#include "fake-input-client-protocol.h"
 #include "platform/wayland/compositor.h"
 #include "support/wait.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
@@ -74,7 +75,9 @@ bool upload(Compositor& c, const std::string& text) {
     return true;
 }
 
+// KWin keeps the modifier state of its fake keys itself.
 void sendModifiers(Compositor& c) {
+    if (c.device == Device::kwin) return;
     xkb_state* s = c.state.get();
     zwp_virtual_keyboard_v1_modifiers(c.keyboard,
                                       xkb_state_serialize_mods(s, XKB_STATE_MODS_DEPRESSED),
@@ -84,13 +87,37 @@ void sendModifiers(Compositor& c) {
 }
 
 void sendKey(Compositor& c, xkb_keycode_t keycode, bool down) {
-    // The protocol carries evdev codes: xkb keycodes less 8.
-    zwp_virtual_keyboard_v1_key(c.keyboard, now(), keycode - 8,
-                                down ? WL_KEYBOARD_KEY_STATE_PRESSED
-                                     : WL_KEYBOARD_KEY_STATE_RELEASED);
+    // Both protocols carry evdev codes: xkb keycodes less 8.
+    uint32_t state = down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED;
+    if (c.device == Device::kwin)
+        org_kde_kwin_fake_input_keyboard_key(c.fakeInput, keycode - 8, state);
+    else
+        zwp_virtual_keyboard_v1_key(c.keyboard, now(), keycode - 8, state);
     xkb_state_update_key(c.state.get(), keycode, down ? XKB_KEY_DOWN : XKB_KEY_UP);
     sendModifiers(c);
     c.lastKey = Clock::now();
+}
+
+// The modifiers that reach `level` of a key: none, Shift, the third-level shift (Mod5 in the
+// layouts' keymaps) or both; nothing for a level reached otherwise. Vantrel's own keymap is
+// typed on its first two levels only.
+std::optional<KeyPlace> placeOf(xkb_keymap* k, xkb_keycode_t code, xkb_level_index_t level,
+                                Device device) {
+    xkb_mod_index_t shiftIndex = xkb_keymap_mod_get_index(k, XKB_MOD_NAME_SHIFT);
+    xkb_mod_index_t levelThreeIndex = xkb_keymap_mod_get_index(k, "Mod5");
+    xkb_mod_mask_t shift = shiftIndex == XKB_MOD_INVALID ? 0 : 1u << shiftIndex;
+    xkb_mod_mask_t levelThree = levelThreeIndex == XKB_MOD_INVALID ? 0 : 1u << levelThreeIndex;
+    xkb_mod_mask_t usable = device == Device::wlroots ? shift : shift | levelThree;
+    xkb_mod_mask_t masks[8];
+    size_t count = xkb_keymap_key_get_mods_for_level(k, code, 0, level, masks, 8);
+    std::optional<KeyPlace> best;
+    for (size_t i = 0; i < count; ++i) {
+        if (masks[i] & ~usable) continue;
+        KeyPlace place{code, (masks[i] & shift) != 0, (masks[i] & levelThree) != 0};
+        if (!best || place.shift + 2 * place.levelThree < best->shift + 2 * best->levelThree)
+            best = place;
+    }
+    return best;
 }
 
 // Takes `text` as the keymap: compiles it as clients will, uploads it, and works out where each
@@ -98,7 +125,7 @@ void sendKey(Compositor& c, xkb_keycode_t keycode, bool down) {
 bool useKeymap(Compositor& c, const std::string& text) {
     std::unique_ptr<xkb_keymap, KeymapUnref> keymap(xkb_keymap_new_from_string(
         context(), text.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS));
-    if (!keymap || !upload(c, text)) return false;
+    if (!keymap || (c.device == Device::wlroots && !upload(c, text))) return false;
     c.keymap = std::move(keymap);
     c.state.reset(xkb_state_new(c.keymap.get()));
     for (const auto& [slot, stroke] : c.held) {
@@ -115,15 +142,22 @@ bool useKeymap(Compositor& c, const std::string& text) {
         // The layout's keys beyond 255 (EuroSign on 443) are out of reach of X clients and
         // dropped by Chromium: a character found only there is added on a spare key.
         if (code > 255) continue;
-        for (xkb_level_index_t level = 0; level < 2; ++level) {
+        for (xkb_level_index_t level = 0; level < xkb_keymap_num_levels_for_key(k, code, 0);
+             ++level) {
             const xkb_keysym_t* syms = nullptr;
             if (xkb_keymap_key_get_syms_by_level(k, code, 0, level, &syms) != 1) continue;
-            auto [at, inserted] = c.places.try_emplace(syms[0], KeyPlace{code, level == 1});
-            if (!inserted && at->second.shift && level == 0) at->second = KeyPlace{code, false};
+            std::optional<KeyPlace> place = placeOf(k, code, level, c.device);
+            if (!place) continue;
+            // The place with the fewest modifiers wins.
+            auto weight = [](const KeyPlace& p) { return p.shift + 2 * p.levelThree; };
+            auto [at, inserted] = c.places.try_emplace(syms[0], *place);
+            if (!inserted && weight(*place) < weight(at->second)) at->second = *place;
         }
     }
     auto shift = c.places.find(XKB_KEY_Shift_L);
     c.shiftKey = shift == c.places.end() ? 0 : shift->second.keycode;
+    auto levelThree = c.places.find(XKB_KEY_ISO_Level3_Shift);
+    c.levelThreeKey = levelThree == c.places.end() ? 0 : levelThree->second.keycode;
     return true;
 }
 
@@ -174,7 +208,11 @@ void addKeysyms(Compositor& c, const std::vector<xkb_keysym_t>& wanted) {
 }
 
 bool present(const Compositor& c, const Wanted& wanted) {
-    return c.places.count(wanted.keysym) || c.places.count(wanted.alternative);
+    for (xkb_keysym_t sym : {wanted.keysym, wanted.alternative}) {
+        auto found = c.places.find(sym);
+        if (found != c.places.end() && (!found->second.levelThree || c.levelThreeKey)) return true;
+    }
+    return false;
 }
 
 std::optional<Stroke> strokeFor(const Compositor& c, const Wanted& wanted) {
@@ -183,6 +221,10 @@ std::optional<Stroke> strokeFor(const Compositor& c, const Wanted& wanted) {
         found = c.places.find(wanted.alternative);
     if (found == c.places.end()) return std::nullopt;
     Stroke stroke{found->second.keycode, {}};
+    if (found->second.levelThree) {
+        if (!c.levelThreeKey) return std::nullopt;
+        stroke.modifiers.push_back(c.levelThreeKey);
+    }
     if (found->second.shift && c.shiftKey) stroke.modifiers.push_back(c.shiftKey);
     return stroke;
 }
@@ -223,9 +265,35 @@ void hold(Compositor& c, uint32_t slot, Stroke stroke) {
     c.held[slot] = std::move(stroke);
 }
 
+// Whether KWin takes keysyms as well as keys (fake input version 5 on): it then finds or makes a
+// key for any keysym itself.
+bool takesKeysyms(const Compositor& c) {
+    return c.device == Device::kwin && c.fakeInputVersion >= 5;
+}
+
+// A keysym the seat's keymap lacks, by keysym: KWin presses it with exactly the modifiers its
+// level needs.
+void sendKeysym(Compositor& c, xkb_keysym_t keysym) {
+    org_kde_kwin_fake_input_keyboard_keysym(c.fakeInput, keysym, WL_KEYBOARD_KEY_STATE_PRESSED);
+    org_kde_kwin_fake_input_keyboard_keysym(c.fakeInput, keysym, WL_KEYBOARD_KEY_STATE_RELEASED);
+    c.lastKey = Clock::now();
+}
+
 } // namespace
 
 bool loadLayout(Compositor& c) {
+    if (c.device == Device::kwin) {
+        // The seat's keymap, as KWin decodes the keys; it is never changed, and there are no
+        // spare keys.
+        c.base.reset(xkb_keymap_new_from_string(context(), c.seatKeymap.c_str(),
+                                                XKB_KEYMAP_FORMAT_TEXT_V1,
+                                                XKB_KEYMAP_COMPILE_NO_FLAGS));
+        if (!c.base) return false;
+        c.baseText = c.seatKeymap;
+        c.spare.clear();
+        c.added.clear();
+        return useKeymap(c, c.baseText);
+    }
     c.base.reset(xkb_keymap_new_from_names(context(), nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS));
     if (!c.base) return false;
     std::unique_ptr<char, void (*)(void*)> text(
@@ -243,6 +311,13 @@ bool loadLayout(Compositor& c) {
         if (evdev + 8 <= xkb_keymap_max_keycode(k)) c.spare.push_back(evdev + 8);
     c.added.clear();
     return useKeymap(c, c.baseText);
+}
+
+bool canType(const Compositor& c, std::span<const uint16_t> units) {
+    if (c.device == Device::wlroots || takesKeysyms(c)) return true;
+    for (const Wanted& wanted : xkb::keysymsOf(units))
+        if (!present(c, wanted)) return false;
+    return true;
 }
 
 void expectText(Compositor& c, std::span<const uint16_t> units) {
@@ -271,6 +346,10 @@ void postKey(Compositor& c, const EventRecord& event) {
         std::vector<Wanted> syms = xkb::keysymsOf(*event.text);
         for (size_t i = 0; i < syms.size(); ++i) {
             // More characters than spare keys: the keymap takes the next ones when they come.
+            if (!present(c, syms[i]) && takesKeysyms(c)) {
+                sendKeysym(c, syms[i].keysym);
+                continue;
+            }
             if (!present(c, syms[i])) {
                 auto next = std::find(c.upcoming.begin(), c.upcoming.end(), syms[i].bindAs);
                 if (next == c.upcoming.end()) {
@@ -324,6 +403,7 @@ void postSystem(Compositor& c, const EventRecord& event) {
     if (state == 0x0B) return releaseHeld(c, slot);
     if (state != 0x0A || !c.undelivered.empty()) return;
     releaseHeld(c, slot);
+    if (!present(c, exactly(keysym)) && takesKeysyms(c)) return sendKeysym(c, keysym);
     if (!present(c, exactly(keysym))) addKeysyms(c, {keysym});
     std::optional<Stroke> stroke = strokeFor(c, exactly(keysym));
     if (stroke) hold(c, slot, std::move(*stroke));
