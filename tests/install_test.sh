@@ -11,6 +11,11 @@ for file in bin/vantrel-trace share/man/man1/vantrel.1 share/doc/vantrel/README.
 done
 if [[ "$(uname -s)" == Linux ]]; then
   [[ -x "$prefix/bin/vantrel" ]] || { echo "missing: bin/vantrel"; exit 1; }
+  # The desktop file through which KWin lets the installed vantrel use its fake input.
+  desktop="$prefix/share/applications/vantrel.desktop"
+  grep -qx "Exec=$prefix/bin/vantrel" "$desktop" || { echo "desktop file: no Exec of $prefix/bin/vantrel"; exit 1; }
+  grep -qx "X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input" "$desktop" ||
+    { echo "desktop file: no fake input"; exit 1; }
 fi
 reply="$(printf '{"id":7,"action":"ping"}\n' | "$prefix/bin/vantrel-trace" 2>/dev/null)"
 [[ "$reply" == '{"id":7,"ok":true}' ]] || { echo "installed vantrel-trace answered: $reply"; exit 1; }

@@ -1,0 +1,302 @@
+// End to end on KWin, KDE's compositor, headless with a virtual output. KWin offers its fake input
+// device only to programs a desktop file allows by their executable: each compositor here reads
+// desktop files from a data folder of its own, which names the vantrel under test. Its executable
+// is a copy of the installed one, which carries a file capability a container may refuse to
+// run. wev observes pointer and key events; zenity's GTK entry shows what text arrives.
+//
+// One compositor serves each group of tests; a test leaves its clients stopped.
+
+#include "x11/x_session.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace vantrel::testing {
+namespace {
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool installed(const std::string& tool) {
+    return !capture({"sh", "-c", "command -v " + tool}, {}).empty();
+}
+
+class KWin {
+  public:
+    KWin(const std::string& dir, const std::vector<std::string>& extra = {})
+        : dir_(dir), runtime_(dir + "/run") {
+        mkdir(runtime_.c_str(), 0700);
+        mkdir((dir + "/bin").c_str(), 0755);
+        mkdir((dir + "/data").c_str(), 0755);
+        mkdir((dir + "/data/applications").c_str(), 0755);
+        // KWin loads its own platform plugin only into an executable named kwin_wayland.
+        capture({"cp", "/usr/bin/kwin_wayland", dir + "/bin/kwin_wayland"}, {});
+        std::ofstream(dir + "/data/applications/vantrel-test.desktop")
+            << "[Desktop Entry]\nType=Application\nName=vantrel\nNoDisplay=true\n"
+            << "Exec=" << VANTREL_EXECUTABLE << "\n"
+            << "X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n";
+        std::vector<std::string> environment = {"XDG_RUNTIME_DIR=" + runtime_,
+                                                "XDG_DATA_HOME=" + dir + "/data", "HOME=" + dir,
+                                                "WAYLAND_DISPLAY=", "DISPLAY="};
+        environment.insert(environment.end(), extra.begin(), extra.end());
+        process_ = Process({dir + "/bin/kwin_wayland", "--virtual", "--socket", "kwin-test",
+                            "--width", "1280", "--height", "800"},
+                           environment, dir + "/kwin.log");
+        if (!eventually([&] {
+                struct stat info {};
+                return stat((runtime_ + "/kwin-test").c_str(), &info) == 0;
+            }))
+            throw std::runtime_error("KWin did not start: " + readAll(dir + "/kwin.log"));
+    }
+    std::vector<std::string> environment() const {
+        return {"XDG_RUNTIME_DIR=" + runtime_, "WAYLAND_DISPLAY=kwin-test", "DISPLAY=",
+                "GDK_BACKEND=wayland",         "QT_QPA_PLATFORM=wayland",   "HOME=" + dir_};
+    }
+    Process client(const std::vector<std::string>& argv, const std::string& output) const {
+        return Process(argv, environment(), dir_ + "/" + output);
+    }
+
+  private:
+    std::string dir_, runtime_;
+    Process process_;
+};
+
+// What wev saw, through the first object of each kind: wev binds a new keyboard and pointer each
+// time the seat announces them again, and each of them reports the same events.
+struct Observed {
+    std::vector<std::string> pressedText; // utf8 of each key pressed
+    std::vector<std::string> keysPressed; // its keysym names
+    std::vector<std::string> motions;     // "x, y" in surface coordinates
+    std::vector<std::string> buttons;     // "272 pressed" and so on
+    std::vector<std::string> pressedAt;   // the last motion before each press
+    std::vector<std::string> axes;        // the value of each axis event
+    bool keyboardEntered = false, keyboardLeft = false;
+};
+
+Observed observed(const std::string& log) {
+    Observed seen;
+    std::map<std::string, std::string> first; // kind → object id
+    std::string object, kind;
+    bool pressed = false;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("[", 0) == 0) {
+            size_t colon = line.find(':'), close = line.find(']');
+            if (colon == std::string::npos || close == std::string::npos) continue;
+            object = line.substr(1, colon - 1);
+            size_t start = line.find_first_not_of(' ', colon + 1);
+            kind = line.substr(start, close - start);
+            if (kind != "wl_keyboard" && kind != "wl_pointer") continue;
+            std::string body = line.substr(close + 2);
+            // The first object of its kind that reported anything is the one read.
+            if (!first.count(kind)) first[kind] = object;
+            if (first[kind] != object) {
+                kind.clear();
+                continue;
+            }
+            if (kind == "wl_keyboard" && body.rfind("enter:", 0) == 0) seen.keyboardEntered = true;
+            if (kind == "wl_keyboard" && body.rfind("leave:", 0) == 0) seen.keyboardLeft = true;
+            if (kind == "wl_keyboard" && body.rfind("key:", 0) == 0)
+                pressed = body.find("(pressed)") != std::string::npos;
+            if (kind == "wl_pointer" && body.rfind("motion:", 0) == 0)
+                seen.motions.push_back(body.substr(body.find("x, y: ") + 6));
+            if (kind == "wl_pointer" && body.rfind("button:", 0) == 0) {
+                size_t at = body.find("button: ", 8) + 8;
+                bool down = body.find("(pressed)") != body.npos;
+                seen.buttons.push_back(body.substr(at, 3) + (down ? " pressed" : " released"));
+                if (down) seen.pressedAt.push_back(seen.motions.empty() ? "" : seen.motions.back());
+            }
+            if (kind == "wl_pointer" && body.rfind("axis:", 0) == 0)
+                seen.axes.push_back(body.substr(body.find("value: ") + 7));
+        } else if (kind == "wl_keyboard" && pressed && line.find("sym: ") != std::string::npos) {
+            size_t sym = line.find("sym: ") + 5;
+            seen.keysPressed.push_back(line.substr(sym, line.find(' ', sym) - sym));
+            size_t utf8 = line.find("utf8: '");
+            if (utf8 != std::string::npos)
+                seen.pressedText.push_back(line.substr(utf8 + 7, line.rfind('\'') - utf8 - 7));
+        }
+    }
+    return seen;
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+    std::string all;
+    for (const std::string& part : parts)
+        all += part;
+    return all;
+}
+
+json ok(int64_t id) {
+    return {{"id", id}, {"ok", true}};
+}
+
+class KWinTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        if (!installed("kwin_wayland") || !installed("wev")) return;
+        dir_ = new TempDir;
+        kwin_ = new KWin(dir_->path);
+    }
+    static void TearDownTestSuite() {
+        delete kwin_;
+        delete dir_;
+        kwin_ = nullptr, dir_ = nullptr;
+    }
+    void SetUp() override {
+        if (!kwin_) GTEST_SKIP() << "kwin_wayland or wev is not installed";
+    }
+    Vantrel vantrel(const std::string& executable = VANTREL_EXECUTABLE) {
+        std::vector<std::string> environment = kwin_->environment();
+        return Vantrel(executable, environment, dir_->path + "/vantrel.err");
+    }
+    // wev, with vantrel connected and wev's window focused.
+    Process observer(Vantrel& v, const std::string& log) {
+        Process wev = kwin_->client({"stdbuf", "-oL", "wev"}, log);
+        EXPECT_TRUE(eventually([&] {
+            return readAll(dir_->path + "/" + log).find("xdg_toplevel") != std::string::npos;
+        }));
+        EXPECT_EQ(v.request({{"id", 0}, {"action", "probe"}}).value("trusted", false), true);
+        EXPECT_TRUE(
+            eventually([&] { return observed(readAll(dir_->path + "/" + log)).keyboardEntered; }));
+        return wev;
+    }
+    std::string path(const std::string& name) const { return dir_->path + "/" + name; }
+
+    static TempDir* dir_;
+    static KWin* kwin_;
+};
+TempDir* KWinTest::dir_ = nullptr;
+KWin* KWinTest::kwin_ = nullptr;
+
+// A vantrel that no desktop file names is refused, and told what KWin needs; nothing it does
+// reaches the compositor.
+TEST_F(KWinTest, WithoutADesktopFileVantrelIsRefusedAndToldWhatKWinNeeds) {
+    std::string copy = path("elsewhere-vantrel");
+    capture({"cp", VANTREL_EXECUTABLE, copy}, {});
+    Vantrel v = vantrel(copy);
+    json refused = v.request({{"id", 1}, {"action", "key"}, {"text", "a"}});
+    EXPECT_EQ(refused["ok"], false);
+    std::string detail = refused.value("detail", "");
+    EXPECT_NE(detail.find("kde: KWin does not offer org_kde_kwin_fake_input"), std::string::npos)
+        << detail;
+    EXPECT_NE(detail.find("desktop file"), std::string::npos) << detail;
+    EXPECT_EQ(v.request({{"id", 2}, {"action", "probe"}}).value("trusted", true), false);
+    EXPECT_EQ(v.finish(), 0);
+}
+
+// Moves land on exact pixels (two points' surface coordinates differ by exactly their distance),
+// each button arrives as its evdev code, a wheel line is one step of 15.
+TEST_F(KWinTest, PointerMovesButtonsAndWheelArriveExactly) {
+    Vantrel v = vantrel();
+    Process wev = observer(v, "pointer.log");
+    EXPECT_EQ(v.request({{"id", 1}, {"action", "mouse_move"}, {"x", 300}, {"y", 200}}), ok(1));
+    EXPECT_EQ(v.request({{"id", 2}, {"action", "left_click"}, {"x", 700}, {"y", 450}}), ok(2));
+    EXPECT_EQ(v.request({{"id", 3}, {"action", "right_click"}, {"x", 713}, {"y", 487}}), ok(3));
+    EXPECT_EQ(v.request({{"id", 4}, {"action", "middle_click"}, {"x", 713}, {"y", 487}}), ok(4));
+    EXPECT_EQ(v.request({{"id", 5},
+                         {"action", "scroll"},
+                         {"x", 713},
+                         {"y", 487},
+                         {"direction", "down"},
+                         {"amount", 2}}),
+              ok(5));
+    EXPECT_EQ(v.request({{"id", 6}, {"action", "cursor_position"}}),
+              (json{{"id", 6}, {"ok", true}, {"x", 713}, {"y", 487}}));
+    EXPECT_EQ(v.finish(), 0);
+    Observed seen;
+    eventually([&] { return (seen = observed(readAll(path("pointer.log")))).axes.size() >= 2; });
+    ASSERT_EQ(seen.pressedAt.size(), 3u);
+    auto point = [](const std::string& text) {
+        return std::pair<double, double>{std::stod(text),
+                                         std::stod(text.substr(text.find(',') + 1))};
+    };
+    auto [x0, y0] = point(seen.pressedAt[0]);
+    auto [x1, y1] = point(seen.pressedAt[1]);
+    EXPECT_EQ(x1 - x0, 13.0);
+    EXPECT_EQ(y1 - y0, 37.0);
+    EXPECT_EQ(seen.buttons,
+              (std::vector<std::string>{"272 pressed", "272 released", "273 pressed",
+                                        "273 released", "274 pressed", "274 released"}));
+    EXPECT_EQ(seen.axes, (std::vector<std::string>{"15.000000", "15.000000"}));
+    EXPECT_EQ(readAll(path("vantrel.err")), "");
+}
+
+// Keys go through KWin's keymap: a character on a shifted key arrives with Shift, a combination
+// with its modifiers; text with a character the layout lacks is refused whole, before anything
+// of it is pressed.
+TEST_F(KWinTest, KeysOfTheLayoutArriveAndTextItLacksIsRefusedWhole) {
+    Vantrel v = vantrel();
+    Process wev = observer(v, "keys.log");
+    EXPECT_EQ(v.request({{"id", 1}, {"action", "type"}, {"text", "Hi @~1"}}), ok(1));
+    json refused = v.request({{"id", 2}, {"action", "type"}, {"text", "xy\u00e9z\u4e2d"}});
+    EXPECT_EQ(refused, (json{{"id", 2},
+                             {"ok", false},
+                             {"error", "cannot type text"},
+                             {"detail", "the keyboard layout has no key for \u00e9, \u4e2d"}}));
+    EXPECT_EQ(v.request({{"id", 3}, {"action", "key"}, {"text", "ctrl+q"}}), ok(3));
+    EXPECT_EQ(v.request({{"id", 4}, {"action", "type"}, {"text", "."}}), ok(4));
+    EXPECT_EQ(v.finish(), 0);
+    Observed seen;
+    eventually([&] {
+        return joined((seen = observed(readAll(path("keys.log")))).pressedText).find('.') !=
+               std::string::npos;
+    });
+    // ctrl+q arrives as q with Control: wev shows its control character.
+    EXPECT_EQ(joined(seen.pressedText), "Hi @~1\x11.");
+    EXPECT_EQ(readAll(path("vantrel.err")), "");
+}
+
+// zenity's GTK entry: what arrives is what was typed, byte for byte, and it submits on Return.
+TEST_F(KWinTest, TextArrivesExactlyInAGtkEntry) {
+    if (!installed("zenity")) GTEST_SKIP() << "no zenity";
+    Vantrel v = vantrel();
+    // wev has the keyboard until the entry's window takes it.
+    Process wev = observer(v, "before-zenity.log");
+    Process entry = kwin_->client({"zenity", "--entry", "--text", "type"}, "zenity.out");
+    ASSERT_TRUE(
+        eventually([&] { return observed(readAll(path("before-zenity.log"))).keyboardLeft; }));
+    std::string text = "The quick brown fox, 1 + 2 = 3; {[(<|>)]} \"'`~!?#$%^&*_\\/";
+    EXPECT_EQ(v.request({{"id", 5}, {"action", "type"}, {"text", text}}), ok(5));
+    EXPECT_EQ(v.request({{"id", 6}, {"action", "key"}, {"text", "return"}}), ok(6));
+    EXPECT_TRUE(eventually([&] { return !entry.running(); }));
+    EXPECT_EQ(readAll(path("zenity.out")), text + "\n");
+    EXPECT_EQ(v.finish(), 0);
+}
+
+// With a German layout, KWin decodes keys as German: z and y swap places, and @, € and | are on
+// the third level (AltGr).
+TEST(KWinGerman, CharactersOnEveryLevelOfTheLayoutArrive) {
+    if (!installed("kwin_wayland") || !installed("wev")) GTEST_SKIP() << "no kwin_wayland or wev";
+    TempDir dir;
+    KWin kwin(dir.path, {"XKB_DEFAULT_LAYOUT=de"});
+    Vantrel v(VANTREL_EXECUTABLE, kwin.environment(), dir.path + "/vantrel.err");
+    Process wev = kwin.client({"stdbuf", "-oL", "wev"}, "wev.log");
+    EXPECT_TRUE(eventually(
+        [&] { return readAll(dir.path + "/wev.log").find("xdg_toplevel") != std::string::npos; }));
+    EXPECT_EQ(v.request({{"id", 0}, {"action", "probe"}}).value("trusted", false), true);
+    EXPECT_TRUE(
+        eventually([&] { return observed(readAll(dir.path + "/wev.log")).keyboardEntered; }));
+    std::string text = "zy@\u20ac|\u00e4\u00df\u00b5Z.";
+    EXPECT_EQ(v.request({{"id", 1}, {"action", "type"}, {"text", text}}), ok(1));
+    EXPECT_EQ(v.finish(), 0);
+    Observed seen;
+    eventually([&] {
+        return joined((seen = observed(readAll(dir.path + "/wev.log"))).pressedText).find('.') !=
+               std::string::npos;
+    });
+    EXPECT_EQ(joined(seen.pressedText), text);
+    EXPECT_EQ(readAll(dir.path + "/vantrel.err"), "");
+}
+
+} // namespace
+} // namespace vantrel::testing
