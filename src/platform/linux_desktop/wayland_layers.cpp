@@ -6,45 +6,37 @@
 
 namespace vantrel::platform::linux_desktop {
 
+namespace {
+
+// Both layers answer every call but the trust check the same way: the connection records which
+// device it drives.
+constexpr Layer waylandLayer(std::string_view name, bool (*isProcessTrusted)()) {
+    return {
+        .name = name,
+        .isProcessTrusted = isProcessTrusted,
+        .untrustedDetail = wayland::untrustedDetail,
+        .closeEventServices = wayland::closeEventServices,
+        .createEvent = wayland::createEvent,
+        .postEvent = wayland::postEvent,
+        .willType = wayland::willType,
+        .canTypeUnicodeString = wayland::canTypeUnicodeString,
+        .pause = wayland::pause,
+        .connectionLost = wayland::connectionLost,
+        .undeliveredInput = wayland::undeliveredInput,
+        .whileIdle = wayland::whileIdle,
+        .largestScrollAmount = wayland::largestScrollAmount,
+        .multiClick = wayland::multiClick,
+        .mainDisplaySize = wayland::mainDisplaySize,
+        .platformName = wayland::platformName,
+        .replyWritten = wayland::replyWritten,
+    };
+}
+
+} // namespace
+
 std::span<const Layer> waylandLayers() {
-    static const Layer layers[] = {{
-                                       .name = "wayland",
-                                       .isProcessTrusted = wayland::isProcessTrusted,
-                                       .untrustedDetail = wayland::untrustedDetail,
-                                       .closeEventServices = wayland::closeEventServices,
-                                       .createEvent = wayland::createEvent,
-                                       .postEvent = wayland::postEvent,
-                                       .willType = wayland::willType,
-                                       .canTypeUnicodeString = wayland::canTypeUnicodeString,
-                                       .pause = wayland::pause,
-                                       .connectionLost = wayland::connectionLost,
-                                       .undeliveredInput = wayland::undeliveredInput,
-                                       .whileIdle = wayland::whileIdle,
-                                       .largestScrollAmount = wayland::largestScrollAmount,
-                                       .multiClick = wayland::multiClick,
-                                       .mainDisplaySize = wayland::mainDisplaySize,
-                                       .platformName = wayland::platformName,
-                                       .replyWritten = wayland::replyWritten,
-                                   },
-                                   {
-                                       .name = "kde",
-                                       .isProcessTrusted = wayland::isTrustedOnKWin,
-                                       .untrustedDetail = wayland::untrustedDetail,
-                                       .closeEventServices = wayland::closeEventServices,
-                                       .createEvent = wayland::createEvent,
-                                       .postEvent = wayland::postEvent,
-                                       .willType = wayland::willType,
-                                       .canTypeUnicodeString = wayland::canTypeUnicodeString,
-                                       .pause = wayland::pause,
-                                       .connectionLost = wayland::connectionLost,
-                                       .undeliveredInput = wayland::undeliveredInput,
-                                       .whileIdle = wayland::whileIdle,
-                                       .largestScrollAmount = wayland::largestScrollAmount,
-                                       .multiClick = wayland::multiClick,
-                                       .mainDisplaySize = wayland::mainDisplaySize,
-                                       .platformName = wayland::platformName,
-                                       .replyWritten = wayland::replyWritten,
-                                   }};
+    static const Layer layers[] = {waylandLayer("wayland", wayland::isProcessTrusted),
+                                   waylandLayer("kde", wayland::isTrustedOnKWin)};
     return layers;
 }
 
