@@ -1,5 +1,6 @@
-// The Wayland layers of a build with libwayland: wlroots' virtual input protocols, then KWin's
-// fake input. Both are one implementation (platform/wayland) that renders events on either.
+// The Wayland layers of a build with libwayland: wlroots' virtual input protocols, KWin's fake
+// input, then mutter's remote desktop session. All are one implementation (platform/wayland)
+// that renders events on whichever connected.
 
 #include "platform/linux_desktop/layers.h"
 #include "platform/wayland/layer.h"
@@ -8,7 +9,7 @@ namespace vantrel::platform::linux_desktop {
 
 namespace {
 
-// Both layers answer every call but the trust check the same way: the connection records which
+// The layers answer every call but the trust check the same way: the connection records which
 // device it drives.
 constexpr Layer waylandLayer(std::string_view name, bool (*isProcessTrusted)()) {
     return {
@@ -36,7 +37,8 @@ constexpr Layer waylandLayer(std::string_view name, bool (*isProcessTrusted)()) 
 
 std::span<const Layer> waylandLayers() {
     static const Layer layers[] = {waylandLayer("wayland", wayland::isProcessTrusted),
-                                   waylandLayer("kde", wayland::isTrustedOnKWin)};
+                                   waylandLayer("kde", wayland::isTrustedOnKWin),
+                                   waylandLayer("gnome", wayland::isTrustedOnGnome)};
     return layers;
 }
 

@@ -3,6 +3,7 @@
 // one virtual pointer and one virtual keyboard it offers, the input method it may have become,
 // the keymap vantrel uploaded, and what vantrel holds pressed. Internal to src/platform/wayland.
 
+#include "platform/wayland/remote_desktop.h"
 #include "platform/xkb/keysyms.h"
 
 #include <wayland-client.h>
@@ -49,6 +50,7 @@ struct Output {
     int32_t width = 0, height = 0; // of the current mode, in pixels
     int32_t scale = 1;
     int32_t transform = 0; // WL_OUTPUT_TRANSFORM_*: the odd ones turn it a quarter
+    std::string connector; // its name (wl_output version 4), which GNOME's screen casts take
     bool fresh = true;     // bound, and what it says of itself not yet read
     bool hasLogical = false;
     int32_t logicalX = 0, logicalY = 0, logicalWidth = 0, logicalHeight = 0;
@@ -99,8 +101,9 @@ struct InputMethod {
 };
 
 // How events reach the compositor: wlroots' virtual pointer and keyboard, with a keymap of
-// vantrel's own; or KWin's fake input device, whose keys are read with the seat's keymap.
-enum class Device { wlroots, kwin };
+// vantrel's own; KWin's fake input device; or mutter's remote desktop session on the session
+// bus. The last two press keys that the seat's own keymap decodes.
+enum class Device { wlroots, kwin, mutter };
 
 struct Compositor {
     Device device = Device::wlroots;
@@ -121,6 +124,9 @@ struct Compositor {
     // The seat's keyboard, read for the keymap the compositor decodes fake keys with.
     wl_keyboard* seatKeyboard = nullptr;
     std::string seatKeymap;
+    // GNOME: the remote desktop session, and the monitors its screen casts show, in its order.
+    RemoteDesktopSession remote;
+    std::vector<std::string> castConnectors;
     InputMethod inputMethod;
 
     // The layout's keymap (xkbcommon's defaults, which follow the XKB_DEFAULT_* convention), and

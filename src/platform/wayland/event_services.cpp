@@ -122,10 +122,13 @@ void outputDone(void*, wl_output*) {}
 void outputScale(void* data, wl_output*, int32_t factor) {
     static_cast<Output*>(data)->scale = factor > 0 ? factor : 1;
 }
+void outputName(void* data, wl_output*, const char* name) {
+    static_cast<Output*>(data)->connector = name ? name : "";
+}
 void outputText(void*, wl_output*, const char*) {}
-// Bound at version 2: name and description (version 4) never come, but the listener has them.
+// Bound at version 2, or 4 on GNOME, whose screen casts need each monitor's name.
 const wl_output_listener outputListener = {outputGeometry, outputMode, outputDone,
-                                           outputScale,    outputText, outputText};
+                                           outputScale,    outputName, outputText};
 
 void logicalPosition(void* data, zxdg_output_v1*, int32_t x, int32_t y) {
     auto* output = static_cast<Output*>(data);
@@ -177,10 +180,11 @@ void keyboardRepeat(void*, wl_keyboard*, int32_t, int32_t) {}
 const wl_keyboard_listener keyboardListener = {keyboardKeymap, keyboardEnter,     keyboardLeave,
                                                keyboardKey,    keyboardModifiers, keyboardRepeat};
 
-// KWin's seat has a keyboard once its fake input device exists; only then can its keymap be read.
+// KWin's and mutter's seats have a keyboard once vantrel's device exists; only then can its
+// keymap be read.
 void seatCapabilities(void* data, wl_seat* seat, uint32_t capabilities) {
     auto* c = static_cast<Compositor*>(data);
-    if (c->device != Device::kwin || c->seatKeyboard ||
+    if (c->device == Device::wlroots || c->seatKeyboard ||
         !(capabilities & WL_SEAT_CAPABILITY_KEYBOARD))
         return;
     c->seatKeyboard = wl_seat_get_keyboard(seat);
@@ -205,8 +209,9 @@ void announce(void* data, wl_registry* registry, uint32_t name, const char* inte
         // Outputs come and go while vantrel is connected; each is described as it comes.
         Output& output = *c->outputs.emplace_back(std::make_unique<Output>());
         output.name = name;
+        uint32_t bound = c->device == Device::mutter ? std::min(version, 4u) : 2;
         output.output =
-            static_cast<wl_output*>(wl_registry_bind(registry, name, &wl_output_interface, 2));
+            static_cast<wl_output*>(wl_registry_bind(registry, name, &wl_output_interface, bound));
         wl_output_add_listener(output.output, &outputListener, &output);
         describe(*c, output);
     } else if (std::strcmp(interface, zxdg_output_manager_v1_interface.name) == 0 &&
@@ -237,7 +242,8 @@ void withdraw(void* data, wl_registry*, uint32_t name) {
 const wl_registry_listener registryListener = {announce, withdraw};
 
 bool broken(const Compositor& c) {
-    return wl_display_get_error(c.display.get()) != 0;
+    return wl_display_get_error(c.display.get()) != 0 ||
+           (c.remote && remoteDesktopClosed(*c.remote));
 }
 
 // Reads what the compositor sent, without waiting: output changes, and a closed connection.
@@ -256,6 +262,7 @@ void destroyProxies(Compositor& c) {
     if (c.pointer) zwlr_virtual_pointer_v1_destroy(c.pointer);
     if (c.keyboard) zwp_virtual_keyboard_v1_destroy(c.keyboard);
     destroyInputMethod(c);
+    c.remote.reset();
     if (c.seatKeyboard) wl_keyboard_destroy(c.seatKeyboard);
     // Version 4 and 5 have no destructor request: the device goes with the connection.
     if (c.fakeInput) wl_proxy_destroy(reinterpret_cast<wl_proxy*>(c.fakeInput));
@@ -327,15 +334,40 @@ Compositor* connected(Device device) {
         missing = !c.pointerManager    ? "the compositor offers no virtual pointer"
                   : !c.keyboardManager ? "the compositor offers no virtual keyboard"
                                        : nullptr;
-    else if (!c.fakeInput)
+    else if (device == Device::kwin && !c.fakeInput)
         missing = kwinAccess(c);
-    if (!missing && device == Device::wlroots) {
+    std::string why;
+    if (!missing && device == Device::mutter) {
+        for (const auto& output : c.outputs)
+            if (!output->connector.empty()) c.castConnectors.push_back(output->connector);
+        // mutter before 44 names no output (wl_output version 2): the one cast is then of the
+        // primary monitor, which an empty name asks for.
+        if (c.castConnectors.empty()) c.castConnectors.push_back("");
+        c.remote = openRemoteDesktop(c.castConnectors, why);
+        if (!c.remote) missing = why.c_str();
+        if (!missing) {
+            // The session's keyboard joins the seat with its first key, and clients that bind
+            // it only then lose the keys before: a key that types nothing goes first. Left Shift
+            // is the same key on every layout.
+            remoteKey(*c.remote, KEY_LEFTSHIFT, true);
+            remoteKey(*c.remote, KEY_LEFTSHIFT, false);
+            if (!settleRemoteDesktop(*c.remote, true).empty())
+                missing = "mutter refused the session's first key";
+        }
+        // The seat's keymap comes in answer to binding its keyboard.
+        for (int i = 0; !missing && c.seatKeymap.empty() && i < 40; ++i)
+            readEvents(c, std::chrono::milliseconds(50));
+        if (!missing && c.seatKeymap.empty())
+            missing = "the compositor announced no keymap for the seat";
+        else if (!missing && !loadLayout(c))
+            missing = "the seat's keymap cannot be compiled";
+    } else if (!missing && device == Device::wlroots) {
         c.pointer =
             zwlr_virtual_pointer_manager_v1_create_virtual_pointer(c.pointerManager, c.seat);
         c.keyboard =
             zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(c.keyboardManager, c.seat);
         if (!loadLayout(c)) missing = "the keyboard layout cannot be compiled";
-    } else if (!missing) {
+    } else if (!missing && device == Device::kwin) {
         // Without authentication KWin drops every event of the device. The seat gains a
         // keyboard with the device, and its keymap comes in answer to binding that.
         org_kde_kwin_fake_input_authenticate(c.fakeInput, "vantrel",
@@ -363,17 +395,19 @@ Compositor* connected(Device device) {
 struct Extent {
     int32_t x = 0, y = 0, width = 0, height = 0;
 };
+// An output's box in the layout's logical coordinates.
+Extent boxOf(const Output& o) {
+    if (o.hasLogical) return {o.logicalX, o.logicalY, o.logicalWidth, o.logicalHeight};
+    bool turned = o.transform % 2 == 1; // 90 and 270 degrees, flipped or not
+    return {o.x, o.y, (turned ? o.height : o.width) / o.scale,
+            (turned ? o.width : o.height) / o.scale};
+}
+
 Extent layout(const Compositor& c) {
     bool any = false;
     int32_t left = 0, top = 0, right = 0, bottom = 0;
     for (const auto& output : c.outputs) {
-        const Output& o = *output;
-        Extent box{o.logicalX, o.logicalY, o.logicalWidth, o.logicalHeight};
-        if (!o.hasLogical) {
-            bool turned = o.transform % 2 == 1; // 90 and 270 degrees, flipped or not
-            box = {o.x, o.y, (turned ? o.height : o.width) / o.scale,
-                   (turned ? o.width : o.height) / o.scale};
-        }
+        Extent box = boxOf(*output);
         if (box.width <= 0 || box.height <= 0) continue;
         int32_t r = box.x + box.width, b = box.y + box.height;
         if (!any) {
@@ -399,6 +433,21 @@ void moveTo(Compositor& c, Point to) {
     uint32_t x = along(to.x, e.x, e.width), y = along(to.y, e.y, e.height);
     c.position = {static_cast<double>(e.x + static_cast<int32_t>(x)),
                   static_cast<double>(e.y + static_cast<int32_t>(y))};
+    if (c.device == Device::mutter) {
+        // mutter takes a position within a monitor, named by the screen cast that shows it.
+        for (const auto& output : c.outputs) {
+            Extent box = boxOf(*output);
+            auto cast =
+                std::find(c.castConnectors.begin(), c.castConnectors.end(), output->connector);
+            if (cast == c.castConnectors.end() || c.position.x < box.x || c.position.y < box.y ||
+                c.position.x >= box.x + box.width || c.position.y >= box.y + box.height)
+                continue;
+            remoteMotion(*c.remote, static_cast<size_t>(cast - c.castConnectors.begin()),
+                         c.position.x - box.x, c.position.y - box.y);
+            return;
+        }
+        return;
+    }
     if (c.device == Device::kwin) {
         // KWin takes a position in its global space; the middle of the pixel, so that no
         // rounding moves it to the next.
@@ -423,6 +472,7 @@ void postMouse(Compositor& c, const EventRecord& event) {
         moveTo(c, event.location);
     if (!button) return;
     clicked(c);
+    if (c.device == Device::mutter) return remoteButton(*c.remote, button, press);
     if (c.device == Device::kwin)
         return org_kde_kwin_fake_input_button(c.fakeInput, button,
                                               press ? WL_POINTER_BUTTON_STATE_PRESSED
@@ -442,6 +492,10 @@ void wheel(Compositor& c, int32_t lines, uint32_t axis) {
         // KWin's fake axis has no discrete steps: 15 is one step of a wheel to its clients.
         if (c.device == Device::kwin) {
             org_kde_kwin_fake_input_axis(c.fakeInput, axis, wl_fixed_from_int(15 * step));
+            continue;
+        }
+        if (c.device == Device::mutter) {
+            remoteWheel(*c.remote, axis, step);
             continue;
         }
         zwlr_virtual_pointer_v1_axis_source(c.pointer, WL_POINTER_AXIS_SOURCE_WHEEL);
@@ -466,6 +520,7 @@ void closeEventServices() {
     if (!wayland::broken(*current)) {
         wayland::releaseKeys(*current);
         wayland::roundTrip(*current);
+        if (current->remote) wayland::settleRemoteDesktop(*current->remote, true);
     }
     wayland::drop();
 }
@@ -534,6 +589,10 @@ bool isTrustedOnKWin() {
     return trusted(Device::kwin);
 }
 
+bool isTrustedOnGnome() {
+    return trusted(Device::mutter);
+}
+
 bool canTypeUnicodeString(std::span<const uint16_t> units) {
     Compositor* c = connection();
     return c && canType(*c, units);
@@ -554,6 +613,8 @@ void pause(uint32_t microseconds) {
     }
     wl_display* display = current->display.get();
     wl_display_flush(display);
+    // mutter's answers are read as they come, so they do not pile up.
+    if (current->remote) wayland::settleRemoteDesktop(*current->remote, false);
     // The connection is watched while waiting, so a compositor that goes away during a long hold
     // is noticed at once; what it sends meanwhile is read and handled.
     while (waitUntil(deadline, wl_display_get_fd(display)) == Wake::readable) {
@@ -574,6 +635,8 @@ std::string_view connectionLost() {
     static std::string detail;
     const char* name = std::getenv("WAYLAND_DISPLAY");
     detail = std::string("wayland: the connection to ") + (name ? name : "") + " closed";
+    if (current->remote && wayland::remoteDesktopClosed(*current->remote))
+        detail = wayland::settleRemoteDesktop(*current->remote, false);
     return detail;
 }
 
@@ -617,12 +680,17 @@ void replyWritten(std::string_view) {
     if (!current) return;
     current->upcoming.clear();
     current->undelivered.clear();
+    if (current->remote) wayland::forgetRemoteRefusal(*current->remote);
     if (!wayland::broken(*current)) wl_display_flush(current->display.get());
 }
 
+// mutter answers each event: one it refused fails the request.
 std::string_view undeliveredInput() {
     std::optional<Compositor>& current = wayland::compositor();
-    return current ? std::string_view(current->undelivered) : std::string_view();
+    if (!current) return {};
+    if (current->remote && current->undelivered.empty())
+        current->undelivered = wayland::settleRemoteDesktop(*current->remote, true);
+    return current->undelivered;
 }
 
 // The seat has one input method: an idle vantrel gives it back, so that another vantrel (or the

@@ -30,6 +30,9 @@ namespace {
 using xkb::exactly;
 using xkb::Wanted;
 
+// The least time between two keys sent to mutter.
+constexpr auto mutterKeyPace = std::chrono::milliseconds(5);
+
 // How long a client is given to take a new keymap before a key is pressed on it.
 constexpr auto settleDelay = std::chrono::milliseconds(20);
 
@@ -77,7 +80,7 @@ bool upload(Compositor& c, const std::string& text) {
 
 // KWin keeps the modifier state of its fake keys itself.
 void sendModifiers(Compositor& c) {
-    if (c.device == Device::kwin) return;
+    if (c.device != Device::wlroots) return;
     xkb_state* s = c.state.get();
     zwp_virtual_keyboard_v1_modifiers(c.keyboard,
                                       xkb_state_serialize_mods(s, XKB_STATE_MODS_DEPRESSED),
@@ -89,9 +92,14 @@ void sendModifiers(Compositor& c) {
 void sendKey(Compositor& c, xkb_keycode_t keycode, bool down) {
     // Both protocols carry evdev codes: xkb keycodes less 8.
     uint32_t state = down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED;
-    if (c.device == Device::kwin)
+    if (c.device == Device::kwin) {
         org_kde_kwin_fake_input_keyboard_key(c.fakeInput, keycode - 8, state);
-    else
+    } else if (c.device == Device::mutter) {
+        // gnome-shell hands each key to its input method before applying it: keys faster than
+        // that arrive with the modifiers of the keys before them.
+        sleepUntil(c.lastKey + mutterKeyPace);
+        remoteKey(*c.remote, keycode - 8, down);
+    } else
         zwp_virtual_keyboard_v1_key(c.keyboard, now(), keycode - 8, state);
     xkb_state_update_key(c.state.get(), keycode, down ? XKB_KEY_DOWN : XKB_KEY_UP);
     sendModifiers(c);
@@ -282,9 +290,9 @@ void sendKeysym(Compositor& c, xkb_keysym_t keysym) {
 } // namespace
 
 bool loadLayout(Compositor& c) {
-    if (c.device == Device::kwin) {
-        // The seat's keymap, as KWin decodes the keys; it is never changed, and there are no
-        // spare keys.
+    if (c.device != Device::wlroots) {
+        // The seat's keymap, as KWin and mutter decode the keys; it is never changed, and there
+        // are no spare keys.
         c.base.reset(xkb_keymap_new_from_string(context(), c.seatKeymap.c_str(),
                                                 XKB_KEYMAP_FORMAT_TEXT_V1,
                                                 XKB_KEYMAP_COMPILE_NO_FLAGS));

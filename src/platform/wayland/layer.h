@@ -12,10 +12,12 @@ void closeEventServices();
 Event createEvent();
 void postEvent(EventRecord& event);
 void willType(std::span<const uint16_t> units);
-// The trust check of each device: wlroots' virtual pointer and keyboard, or KWin's fake input.
+// The trust check of each device: wlroots' virtual pointer and keyboard, KWin's fake input, or
+// mutter's remote desktop session.
 // The calls after it serve whichever connected.
 bool isProcessTrusted();
 bool isTrustedOnKWin();
+bool isTrustedOnGnome();
 bool canTypeUnicodeString(std::span<const uint16_t> units);
 std::string_view untrustedDetail();
 void pause(uint32_t microseconds);
