@@ -1,10 +1,14 @@
-// End to end on KWin, KDE's compositor, headless with a virtual output. KWin offers its fake input
-// device only to programs a desktop file allows by their executable: each compositor here reads
-// desktop files from a data folder of its own, which names the vantrel under test. Its executable
-// is a copy of the installed one, which carries a file capability a container may refuse to
-// run. wev observes pointer and key events; zenity's GTK entry shows what text arrives.
+// End to end on the desktops that do not offer wlroots' protocols, headless:
 //
-// One compositor serves each group of tests; a test leaves its clients stopped.
+// - KWin, KDE's compositor, with a virtual output. KWin offers its fake input device only to
+//   programs a desktop file allows by their executable: each compositor here reads desktop files
+//   from a data folder of its own, which names the vantrel under test. Its executable is a copy
+//   of the installed one, which carries a file capability a container may refuse to run.
+// - mutter, GNOME's compositor, with a virtual monitor, on a session bus of its own and with
+//   PipeWire, which its screen casts (and so absolute motion) need.
+//
+// wev observes pointer and key events; zenity's GTK entry shows what text arrives. One
+// compositor serves each group of tests; a test leaves its clients stopped.
 
 #include "x11/x_session.h"
 
@@ -69,6 +73,57 @@ class KWin {
   private:
     std::string dir_, runtime_;
     Process process_;
+};
+
+// mutter as GNOME runs it, without the shell: a private session bus, PipeWire, then mutter, ready
+// once it owns its remote desktop name on that bus.
+class Mutter {
+  public:
+    explicit Mutter(const std::string& dir) : dir_(dir), runtime_(dir + "/run") {
+        mkdir(runtime_.c_str(), 0700);
+        bus_ = Process({"dbus-daemon", "--session", "--address=unix:path=" + runtime_ + "/bus",
+                        "--nofork", "--nopidfile"},
+                       base(), dir + "/dbus.log");
+        if (!eventually([&] {
+                struct stat info {};
+                return stat((runtime_ + "/bus").c_str(), &info) == 0;
+            }))
+            throw std::runtime_error("the session bus did not start: " +
+                                     readAll(dir + "/dbus.log"));
+        pipewire_ = Process({"pipewire"}, base(), dir + "/pipewire.log");
+        std::vector<std::string> environment = base();
+        // Pointer events during a window's opening animation land scaled.
+        environment.push_back("MUTTER_DEBUG_DISABLE_ANIMATIONS=1");
+        mutter_ = Process({"mutter", "--headless", "--wayland", "--no-x11", "--virtual-monitor",
+                           "1280x800", "--wayland-display=mutter-test"},
+                          environment, dir + "/mutter.log");
+        if (!eventually([&] {
+                return capture({"dbus-send", "--session", "--print-reply",
+                                "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                "org.freedesktop.DBus.NameHasOwner",
+                                "string:org.gnome.Mutter.RemoteDesktop"},
+                               base())
+                           .find("boolean true") != std::string::npos;
+            }))
+            throw std::runtime_error("mutter did not start: " + readAll(dir + "/mutter.log"));
+    }
+    std::vector<std::string> environment() const {
+        std::vector<std::string> all = base();
+        all.insert(all.end(), {"WAYLAND_DISPLAY=mutter-test", "GDK_BACKEND=wayland"});
+        return all;
+    }
+    Process client(const std::vector<std::string>& argv, const std::string& output) const {
+        return Process(argv, environment(), dir_ + "/" + output);
+    }
+
+  private:
+    std::vector<std::string> base() const {
+        return {"XDG_RUNTIME_DIR=" + runtime_, "HOME=" + dir_,
+                "DBUS_SESSION_BUS_ADDRESS=unix:path=" + runtime_ + "/bus",
+                "WAYLAND_DISPLAY=", "DISPLAY="};
+    }
+    std::string dir_, runtime_;
+    Process bus_, pipewire_, mutter_;
 };
 
 // What wev saw, through the first object of each kind: wev binds a new keyboard and pointer each
@@ -296,6 +351,106 @@ TEST(KWinGerman, CharactersOnEveryLevelOfTheLayoutArrive) {
     });
     EXPECT_EQ(joined(seen.pressedText), text);
     EXPECT_EQ(readAll(dir.path + "/vantrel.err"), "");
+}
+
+class GnomeTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        for (const char* tool : {"mutter", "pipewire", "dbus-daemon", "dbus-send", "wev"})
+            if (!installed(tool)) return;
+        dir_ = new TempDir;
+        mutter_ = new Mutter(dir_->path);
+    }
+    static void TearDownTestSuite() {
+        delete mutter_;
+        delete dir_;
+        mutter_ = nullptr, dir_ = nullptr;
+    }
+    void SetUp() override {
+        if (!mutter_) GTEST_SKIP() << "mutter, pipewire, dbus or wev is not installed";
+    }
+    Vantrel vantrel() {
+        return Vantrel(VANTREL_EXECUTABLE, mutter_->environment(), dir_->path + "/vantrel.err");
+    }
+    // wev, focused, with vantrel's session started.
+    Process observer(Vantrel& v, const std::string& log) {
+        Process wev = mutter_->client({"stdbuf", "-oL", "wev"}, log);
+        EXPECT_TRUE(eventually(
+            [&] { return readAll(path(log)).find("xdg_toplevel") != std::string::npos; }));
+        EXPECT_EQ(v.request({{"id", 0}, {"action", "probe"}}).value("trusted", false), true);
+        EXPECT_TRUE(eventually([&] { return observed(readAll(path(log))).keyboardEntered; }));
+        return wev;
+    }
+    std::string path(const std::string& name) const { return dir_->path + "/" + name; }
+
+    static TempDir* dir_;
+    static Mutter* mutter_;
+};
+TempDir* GnomeTest::dir_ = nullptr;
+Mutter* GnomeTest::mutter_ = nullptr;
+
+// Through mutter's remote desktop session: moves exact to the pixel (through the monitor's
+// screen cast), each button by its code, a wheel line as one discrete step, keys by the seat's
+// keymap with Shift where a character needs it, and a combination with its modifier.
+TEST_F(GnomeTest, PointerButtonsWheelAndKeysArriveExactly) {
+    Vantrel v = vantrel();
+    Process wev = observer(v, "wev.log");
+    EXPECT_EQ(v.request({{"id", 1}, {"action", "left_click"}, {"x", 700}, {"y", 450}}), ok(1));
+    EXPECT_EQ(v.request({{"id", 2}, {"action", "right_click"}, {"x", 713}, {"y", 487}}), ok(2));
+    EXPECT_EQ(v.request({{"id", 3}, {"action", "middle_click"}, {"x", 713}, {"y", 487}}), ok(3));
+    EXPECT_EQ(v.request({{"id", 4},
+                         {"action", "scroll"},
+                         {"x", 713},
+                         {"y", 487},
+                         {"direction", "up"},
+                         {"amount", 2}}),
+              ok(4));
+    EXPECT_EQ(v.request({{"id", 5}, {"action", "type"}, {"text", "Hi @~1"}}), ok(5));
+    EXPECT_EQ(v.request({{"id", 6}, {"action", "key"}, {"text", "ctrl+q"}}), ok(6));
+    EXPECT_EQ(v.request({{"id", 7}, {"action", "type"}, {"text", "."}}), ok(7));
+    EXPECT_EQ(v.finish(), 0);
+    Observed seen;
+    eventually([&] {
+        return joined((seen = observed(readAll(path("wev.log")))).pressedText).find('.') !=
+               std::string::npos;
+    });
+    ASSERT_EQ(seen.pressedAt.size(), 3u);
+    auto point = [](const std::string& text) {
+        return std::pair<double, double>{std::stod(text),
+                                         std::stod(text.substr(text.find(',') + 1))};
+    };
+    auto [x0, y0] = point(seen.pressedAt[0]);
+    auto [x1, y1] = point(seen.pressedAt[1]);
+    EXPECT_EQ(x1 - x0, 13.0);
+    EXPECT_EQ(y1 - y0, 37.0);
+    EXPECT_EQ(seen.buttons,
+              (std::vector<std::string>{"272 pressed", "272 released", "273 pressed",
+                                        "273 released", "274 pressed", "274 released"}));
+    EXPECT_EQ(seen.axes, (std::vector<std::string>{"-10.000000", "-10.000000"}));
+    EXPECT_EQ(joined(seen.pressedText), "Hi @~1\x11.");
+    EXPECT_EQ(readAll(path("vantrel.err")), "");
+}
+
+// Plain mutter has no route for text the layout lacks: such text is refused whole, and nothing
+// of it arrives; a GTK entry gets the rest byte for byte.
+TEST_F(GnomeTest, TextOfTheLayoutArrivesInAGtkEntryAndOtherTextIsRefusedWhole) {
+    if (!installed("zenity")) GTEST_SKIP() << "no zenity";
+    Vantrel v = vantrel();
+    Process wev = observer(v, "before-zenity.log");
+    Process entry = mutter_->client({"zenity", "--entry", "--text", "type"}, "zenity.out");
+    ASSERT_TRUE(
+        eventually([&] { return observed(readAll(path("before-zenity.log"))).keyboardLeft; }));
+    json refused = v.request({{"id", 1}, {"action", "type"}, {"text", "ab\u00e9c\U0001F600"}});
+    EXPECT_EQ(refused, (json{{"id", 1},
+                             {"ok", false},
+                             {"error", "cannot type text"},
+                             {"detail", "the keyboard layout has no key for \u00e9, \U0001F600"}}));
+    std::string text = "The quick brown fox, 1 + 2 = 3; {[(<|>)]} \"'`~!?#$%^&*_\\/";
+    EXPECT_EQ(v.request({{"id", 2}, {"action", "type"}, {"text", text}}), ok(2));
+    EXPECT_EQ(v.request({{"id", 3}, {"action", "key"}, {"text", "return"}}), ok(3));
+    EXPECT_TRUE(eventually([&] { return !entry.running(); }));
+    EXPECT_EQ(readAll(path("zenity.out")), text + "\n");
+    EXPECT_EQ(v.finish(), 0);
 }
 
 } // namespace
