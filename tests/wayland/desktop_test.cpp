@@ -91,12 +91,22 @@ class Mutter {
             throw std::runtime_error("the session bus did not start: " +
                                      readAll(dir + "/dbus.log"));
         pipewire_ = Process({"pipewire"}, base(), dir + "/pipewire.log");
+        start();
+    }
+    // mutter alone, as when it restarts inside a session that stays.
+    void restart() {
+        mutter_.stop();
+        unlink((runtime_ + "/mutter-test").c_str());
+        unlink((runtime_ + "/mutter-test.lock").c_str());
+        start();
+    }
+    void start() {
         std::vector<std::string> environment = base();
         // Pointer events during a window's opening animation land scaled.
         environment.push_back("MUTTER_DEBUG_DISABLE_ANIMATIONS=1");
         mutter_ = Process({"mutter", "--headless", "--wayland", "--no-x11", "--virtual-monitor",
                            "1280x800", "--wayland-display=mutter-test"},
-                          environment, dir + "/mutter.log");
+                          environment, dir_ + "/mutter.log");
         if (!eventually([&] {
                 return capture({"dbus-send", "--session", "--print-reply",
                                 "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
@@ -105,7 +115,7 @@ class Mutter {
                                base())
                            .find("boolean true") != std::string::npos;
             }))
-            throw std::runtime_error("mutter did not start: " + readAll(dir + "/mutter.log"));
+            throw std::runtime_error("mutter did not start: " + readAll(dir_ + "/mutter.log"));
     }
     std::vector<std::string> environment() const {
         std::vector<std::string> all = base();
@@ -451,6 +461,25 @@ TEST_F(GnomeTest, TextOfTheLayoutArrivesInAGtkEntryAndOtherTextIsRefusedWhole) {
     EXPECT_TRUE(eventually([&] { return !entry.running(); }));
     EXPECT_EQ(readAll(path("zenity.out")), text + "\n");
     EXPECT_EQ(v.finish(), 0);
+}
+
+// mutter restarting inside the session ends vantrel's remote desktop session with its
+// connection: the next request's trust check finds it gone and opens a new session on the new
+// mutter, before anything is posted.
+TEST_F(GnomeTest, ARestartedMutterIsFoundAgainByTheNextRequest) {
+    Vantrel v = vantrel();
+    EXPECT_EQ(v.request({{"id", 1}, {"action", "key"}, {"text", "shift"}}), ok(1));
+    mutter_->restart();
+    Process wev = observer(v, "after-restart.log");
+    EXPECT_EQ(v.request({{"id", 3}, {"action", "type"}, {"text", "back."}}), ok(3));
+    EXPECT_EQ(v.finish(), 0);
+    Observed seen;
+    eventually([&] {
+        return joined((seen = observed(readAll(path("after-restart.log")))).pressedText)
+                   .find('.') != std::string::npos;
+    });
+    EXPECT_EQ(joined(seen.pressedText), "back.");
+    EXPECT_EQ(readAll(path("vantrel.err")), "");
 }
 
 } // namespace
