@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -141,10 +143,11 @@ class Mutter {
 struct Observed {
     std::vector<std::string> pressedText; // utf8 of each key pressed
     std::vector<std::string> keysPressed; // its keysym names
-    std::vector<std::string> motions;     // "x, y" in surface coordinates
-    std::vector<std::string> buttons;     // "272 pressed" and so on
-    std::vector<std::string> pressedAt;   // the last motion before each press
-    std::vector<std::string> axes;        // the value of each axis event
+    std::vector<std::string> keysReleased;
+    std::vector<std::string> motions;   // "x, y" in surface coordinates
+    std::vector<std::string> buttons;   // "272 pressed" and so on
+    std::vector<std::string> pressedAt; // the last motion before each press
+    std::vector<std::string> axes;      // the value of each axis event
     bool keyboardEntered = false, keyboardLeft = false;
 };
 
@@ -183,6 +186,9 @@ Observed observed(const std::string& log) {
             }
             if (kind == "wl_pointer" && body.rfind("axis:", 0) == 0)
                 seen.axes.push_back(body.substr(body.find("value: ") + 7));
+        } else if (kind == "wl_keyboard" && !pressed && line.find("sym: ") != std::string::npos) {
+            size_t sym = line.find("sym: ") + 5;
+            seen.keysReleased.push_back(line.substr(sym, line.find(' ', sym) - sym));
         } else if (kind == "wl_keyboard" && pressed && line.find("sym: ") != std::string::npos) {
             size_t sym = line.find("sym: ") + 5;
             seen.keysPressed.push_back(line.substr(sym, line.find(' ', sym) - sym));
@@ -319,6 +325,24 @@ TEST_F(KWinTest, KeysOfTheLayoutArriveAndTextItLacksIsRefusedWhole) {
     // ctrl+q arrives as q with Control: wev shows its control character.
     EXPECT_EQ(joined(seen.pressedText), "Hi @~1\x11.");
     EXPECT_EQ(readAll(path("vantrel.err")), "");
+}
+
+// KWin 5.27 keeps the keys of a program that leaves holding them: vantrel stopped by a signal
+// during a hold releases them itself.
+TEST_F(KWinTest, ASignalDuringAHoldReleasesWhatWasHeld) {
+    Vantrel v = vantrel();
+    Process wev = observer(v, "hold.log");
+    v.send({{"id", 1}, {"action", "hold_key"}, {"text", "ctrl+shift+a"}, {"holdMs", 20000}});
+    ASSERT_TRUE(eventually([&] {
+        std::vector<std::string> down = observed(readAll(path("hold.log"))).keysPressed;
+        return std::find(down.begin(), down.end(), "A") != down.end();
+    }));
+    EXPECT_EQ(v.stopWith(SIGTERM), SIGTERM);
+    Observed seen;
+    EXPECT_TRUE(eventually(
+        [&] { return (seen = observed(readAll(path("hold.log")))).keysReleased.size() >= 3; }));
+    std::sort(seen.keysReleased.begin(), seen.keysReleased.end());
+    EXPECT_EQ(seen.keysReleased, (std::vector<std::string>{"A", "Control_L", "Shift_L"}));
 }
 
 // zenity's GTK entry: what arrives is what was typed, byte for byte, and it submits on Return.
