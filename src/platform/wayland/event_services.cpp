@@ -472,15 +472,24 @@ void postMouse(Compositor& c, const EventRecord& event) {
         moveTo(c, event.location);
     if (!button) return;
     clicked(c);
-    if (c.device == Device::mutter) return remoteButton(*c.remote, button, press);
-    if (c.device == Device::kwin)
-        return org_kde_kwin_fake_input_button(c.fakeInput, button,
-                                              press ? WL_POINTER_BUTTON_STATE_PRESSED
-                                                    : WL_POINTER_BUTTON_STATE_RELEASED);
-    zwlr_virtual_pointer_v1_button(c.pointer, now(), button,
-                                   press ? WL_POINTER_BUTTON_STATE_PRESSED
-                                         : WL_POINTER_BUTTON_STATE_RELEASED);
-    zwlr_virtual_pointer_v1_frame(c.pointer);
+    uint32_t state = press ? WL_POINTER_BUTTON_STATE_PRESSED : WL_POINTER_BUTTON_STATE_RELEASED;
+    if (c.device == Device::mutter) {
+        remoteButton(*c.remote, button, press);
+    } else if (c.device == Device::kwin) {
+        org_kde_kwin_fake_input_button(c.fakeInput, button, state);
+    } else {
+        zwlr_virtual_pointer_v1_button(c.pointer, now(), button, state);
+        zwlr_virtual_pointer_v1_frame(c.pointer);
+    }
+    if (press) return;
+    // Clients count clicks by the times the compositor stamps on its events, and the next
+    // separate click waits out the multi-click interval from this release: the release is
+    // stamped before it is counted as made. A busy compositor would otherwise stamp it late,
+    // and the next click would join it.
+    if (c.remote)
+        settleRemoteDesktop(*c.remote, true);
+    else
+        roundTrip(c);
 }
 
 // One wheel step per line; positive core amounts are up and left, the protocol's are down and
