@@ -108,8 +108,9 @@ class Mutter {
         std::vector<std::string> environment = base();
         // Pointer events during a window's opening animation land scaled.
         environment.push_back("MUTTER_DEBUG_DISABLE_ANIMATIONS=1");
-        mutter_ = Process({"mutter", "--headless", "--wayland", "--no-x11", "--virtual-monitor",
-                           "1280x800", "--wayland-display=mutter-test"},
+        // With its Xwayland, started when an X client first connects, as in a GNOME session.
+        mutter_ = Process({"mutter", "--headless", "--wayland", "--virtual-monitor", "1280x800",
+                           "--wayland-display=mutter-test"},
                           environment, dir_ + "/mutter.log");
         if (!eventually([&] {
                 return capture({"dbus-send", "--session", "--print-reply",
@@ -128,6 +129,19 @@ class Mutter {
     }
     Process client(const std::vector<std::string>& argv, const std::string& output) const {
         return Process(argv, environment(), dir_ + "/" + output);
+    }
+    // What an X client of mutter's Xwayland needs: the display mutter chose, and the
+    // authority file it made.
+    std::vector<std::string> xwaylandEnvironment() const {
+        std::string log = readAll(dir_ + "/mutter.log");
+        size_t at = log.find("Using public X11 display ");
+        if (at == std::string::npos) return {};
+        std::string display = log.substr(at + 25, log.find(',', at) - at - 25);
+        std::string authority =
+            capture({"sh", "-c", "ls " + runtime_ + "/.mutter-Xwaylandauth.*"}, {});
+        while (!authority.empty() && authority.back() == '\n')
+            authority.pop_back();
+        return {"DISPLAY=" + display, "XAUTHORITY=" + authority};
     }
 
   private:
@@ -519,6 +533,35 @@ TEST_F(GnomeTest, TextOfTheLayoutArrivesInAGtkEntryAndOtherTextIsRefusedWhole) {
     EXPECT_TRUE(eventually([&] { return !entry.running(); }));
     EXPECT_EQ(readAll(path("zenity.out")), text + "\n");
     EXPECT_EQ(v.finish(), 0);
+}
+
+// In a GNOME session DISPLAY names mutter's Xwayland, which reaches X clients only: vantrel
+// drives the compositor, and a Wayland client receives the text.
+TEST_F(GnomeTest, WithDisplayNamingItsXwaylandTheCompositorIsDriven) {
+    std::vector<std::string> environment = mutter_->environment();
+    std::vector<std::string> x = mutter_->xwaylandEnvironment();
+    ASSERT_EQ(x.size(), 2u) << "mutter named no X11 display";
+    environment.insert(environment.end(), x.begin(), x.end());
+    {
+        // The X server is reachable: without WAYLAND_DISPLAY it is what is driven.
+        std::vector<std::string> xOnly = environment;
+        xOnly.push_back("WAYLAND_DISPLAY=");
+        Vantrel x11(VANTREL_EXECUTABLE, xOnly, path("vantrel.err"));
+        EXPECT_EQ(x11.request({{"id", 1}, {"action", "version"}}).value("platform", ""), "x11");
+        EXPECT_EQ(x11.finish(), 0);
+    }
+    Vantrel v(VANTREL_EXECUTABLE, environment, path("vantrel.err"));
+    EXPECT_EQ(v.request({{"id", 1}, {"action", "version"}}).value("platform", ""), "wayland");
+    Process wev = observer(v, "through-xwayland.log");
+    EXPECT_EQ(v.request({{"id", 2}, {"action", "type"}, {"text", "hi."}}), ok(2));
+    EXPECT_EQ(v.finish(), 0);
+    Observed seen;
+    eventually([&] {
+        return joined((seen = observed(readAll(path("through-xwayland.log")))).pressedText)
+                   .find('.') != std::string::npos;
+    });
+    EXPECT_EQ(joined(seen.pressedText), "hi.");
+    EXPECT_EQ(readAll(path("vantrel.err")), "");
 }
 
 TEST_F(GnomeTest, ClicksOfSeparateRequestsAreNotMergedInABrowser) {
