@@ -287,6 +287,17 @@ void sendKeysym(Compositor& c, xkb_keysym_t keysym) {
     c.lastKey = Clock::now();
 }
 
+// A key the seat's keymap lacks, where vantrel cannot add one: the request fails, naming it.
+void noKeyFor(Compositor& c, xkb_keysym_t keysym) {
+    if (!c.undelivered.empty()) return;
+    char name[64];
+    if (xkb_keysym_get_name(keysym, name, sizeof name) < 0) std::snprintf(name, sizeof name, "?");
+    const char* layer = c.device == Device::kwin     ? "kde"
+                        : c.device == Device::mutter ? "gnome"
+                                                     : "wayland";
+    c.undelivered = std::string(layer) + ": the keyboard layout has no key for " + name;
+}
+
 } // namespace
 
 bool loadLayout(Compositor& c) {
@@ -384,8 +395,9 @@ void postKey(Compositor& c, const EventRecord& event) {
     if (!event.keyDown) return releaseHeld(c, slot);
     typedOnKeys(c, {});
     releaseHeld(c, slot);
-    std::optional<Stroke> stroke = strokeFor(c, exactly(xkb::keysymForKeyCode(event.keyCode)));
-    if (!stroke) return;
+    xkb_keysym_t keysym = xkb::keysymForKeyCode(event.keyCode);
+    std::optional<Stroke> stroke = strokeFor(c, exactly(keysym));
+    if (!stroke) return noKeyFor(c, keysym);
     // The modifier keys of the event's flags are pressed around the key.
     std::vector<xkb_keycode_t> modifiers;
     for (const auto& [flag, keysym] : xkb::modifierKeys) {
@@ -414,7 +426,8 @@ void postSystem(Compositor& c, const EventRecord& event) {
     if (!present(c, exactly(keysym)) && takesKeysyms(c)) return sendKeysym(c, keysym);
     if (!present(c, exactly(keysym))) addKeysyms(c, {keysym});
     std::optional<Stroke> stroke = strokeFor(c, exactly(keysym));
-    if (stroke) hold(c, slot, std::move(*stroke));
+    if (!stroke) return noKeyFor(c, keysym);
+    hold(c, slot, std::move(*stroke));
 }
 
 void releaseKeys(Compositor& c) {
