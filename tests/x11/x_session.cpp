@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -27,6 +28,10 @@ constexpr auto patience = 20s;
 
 [[noreturn]] void execute(const std::vector<std::string>& argv,
                           const std::vector<std::string>& environment) {
+    // A test run that is killed (a timeout, a stopped CI run) runs no destructors: each child
+    // then dies with it instead of staying behind (its own children go when it does: a
+    // compositor's clients lose their connection).
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     for (const std::string& entry : environment) {
         size_t equals = entry.find('=');
         setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
