@@ -171,7 +171,7 @@ uint32_t now();
 
 // The keymap: read the layout (at connection), add the keysyms of text about to be typed, and
 // render key events on its keys. KWin's fake keys are decoded with the seat's keymap, which
-// gains nothing: a character it lacks goes by keysym where KWin takes that (version 5 on), and
+// gains nothing: a character it lacks goes by keysym where KWin takes that (version 6), and
 // text with one it cannot type is refused before anything is posted.
 bool loadLayout(Compositor& c);
 bool canType(const Compositor& c, std::span<const uint16_t> units);

@@ -202,7 +202,7 @@ void announce(void* data, wl_registry* registry, uint32_t name, const char* inte
         wl_seat_add_listener(c->seat, &seatListener, c);
     } else if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0 &&
                c->device == Device::kwin && version >= 4) {
-        c->fakeInputVersion = std::min(version, 5u);
+        c->fakeInputVersion = std::min(version, 6u);
         c->fakeInput = static_cast<org_kde_kwin_fake_input*>(wl_registry_bind(
             registry, name, &org_kde_kwin_fake_input_interface, c->fakeInputVersion));
     } else if (std::strcmp(interface, wl_output_interface.name) == 0 && version >= 2) {
@@ -264,7 +264,7 @@ void destroyProxies(Compositor& c) {
     destroyInputMethod(c);
     c.remote.reset();
     if (c.seatKeyboard) wl_keyboard_destroy(c.seatKeyboard);
-    // Version 4 and 5 have no destructor request: the device goes with the connection.
+    // The device goes with the connection (version 4, KWin 5.27's, has no destructor request).
     if (c.fakeInput) wl_proxy_destroy(reinterpret_cast<wl_proxy*>(c.fakeInput));
     c.seatKeyboard = nullptr, c.fakeInput = nullptr;
     if (c.pointerManager) zwlr_virtual_pointer_manager_v1_destroy(c.pointerManager);
