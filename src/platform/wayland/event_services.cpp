@@ -434,18 +434,29 @@ void moveTo(Compositor& c, Point to) {
     c.position = {static_cast<double>(e.x + static_cast<int32_t>(x)),
                   static_cast<double>(e.y + static_cast<int32_t>(y))};
     if (c.device == Device::mutter) {
-        // mutter takes a position within a monitor, named by the screen cast that shows it.
+        // mutter takes a position within a monitor, named by the screen cast that shows it. A
+        // point between monitors goes to the nearest point of the nearest one, as the pointer
+        // would stop there.
+        const Output* nearest = nullptr;
+        size_t stream = 0;
+        double best = 0.0;
+        Point at;
         for (const auto& output : c.outputs) {
-            Extent box = boxOf(*output);
             auto cast =
                 std::find(c.castConnectors.begin(), c.castConnectors.end(), output->connector);
-            if (cast == c.castConnectors.end() || c.position.x < box.x || c.position.y < box.y ||
-                c.position.x >= box.x + box.width || c.position.y >= box.y + box.height)
-                continue;
-            remoteMotion(*c.remote, static_cast<size_t>(cast - c.castConnectors.begin()),
-                         c.position.x - box.x, c.position.y - box.y);
-            return;
+            Extent box = boxOf(*output);
+            if (cast == c.castConnectors.end() || box.width <= 0 || box.height <= 0) continue;
+            Point inside{std::clamp(c.position.x, double(box.x), double(box.x + box.width - 1)),
+                         std::clamp(c.position.y, double(box.y), double(box.y + box.height - 1))};
+            double distance = std::hypot(inside.x - c.position.x, inside.y - c.position.y);
+            if (nearest && distance >= best) continue;
+            nearest = output.get(), best = distance, at = inside;
+            stream = static_cast<size_t>(cast - c.castConnectors.begin());
         }
+        if (!nearest) return;
+        Extent box = boxOf(*nearest);
+        c.position = at;
+        remoteMotion(*c.remote, stream, at.x - box.x, at.y - box.y);
         return;
     }
     if (c.device == Device::kwin) {
