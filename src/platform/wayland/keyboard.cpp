@@ -273,8 +273,8 @@ void hold(Compositor& c, uint32_t slot, Stroke stroke) {
     c.held[slot] = std::move(stroke);
 }
 
-// Whether KWin takes keysyms as well as keys (fake input version 6, KWin 6): it then finds or makes a
-// key for any keysym itself.
+// Whether KWin takes keysyms as well as keys (fake input version 6, KWin 6): it then finds or makes
+// a key for any keysym itself.
 bool takesKeysyms(const Compositor& c) {
     return c.device == Device::kwin && c.fakeInputVersion >= 6;
 }
