@@ -297,6 +297,16 @@ const char* kwinAccess(const Compositor& c) {
            "X-KDE-Wayland-Interfaces names org_kde_kwin_fake_input";
 }
 
+// KWin and mutter decode keys with the seat's keymap, which comes in answer to binding the seat's
+// keyboard; the seat gains that keyboard with vantrel's device. Why it cannot be had, or null.
+const char* readSeatLayout(Compositor& c) {
+    for (int i = 0; c.seatKeymap.empty() && i < 40 && !broken(c); ++i)
+        readEvents(c, std::chrono::milliseconds(50));
+    if (c.seatKeymap.empty()) return "the compositor announced no keymap for the seat";
+    if (!loadLayout(c)) return "the seat's keymap cannot be compiled";
+    return nullptr;
+}
+
 // The connection in use, whichever device it drives; null when there is none.
 Compositor* connection() {
     std::optional<Compositor>& current = compositor();
@@ -354,13 +364,7 @@ Compositor* connected(Device device) {
             if (!settleRemoteDesktop(*c.remote, true).empty())
                 missing = "mutter refused the session's first key";
         }
-        // The seat's keymap comes in answer to binding its keyboard.
-        for (int i = 0; !missing && c.seatKeymap.empty() && i < 40; ++i)
-            readEvents(c, std::chrono::milliseconds(50));
-        if (!missing && c.seatKeymap.empty())
-            missing = "the compositor announced no keymap for the seat";
-        else if (!missing && !loadLayout(c))
-            missing = "the seat's keymap cannot be compiled";
+        if (!missing) missing = readSeatLayout(c);
     } else if (!missing && device == Device::wlroots) {
         c.pointer =
             zwlr_virtual_pointer_manager_v1_create_virtual_pointer(c.pointerManager, c.seat);
@@ -372,13 +376,7 @@ Compositor* connected(Device device) {
         // keyboard with the device, and its keymap comes in answer to binding that.
         org_kde_kwin_fake_input_authenticate(c.fakeInput, "vantrel",
                                              "drives the pointer and keyboard as a program asks");
-        roundTrip(c);
-        roundTrip(c);
-        roundTrip(c);
-        if (c.seatKeymap.empty())
-            missing = "the compositor announced no keymap for the seat";
-        else if (!loadLayout(c))
-            missing = "the seat's keymap cannot be compiled";
+        missing = readSeatLayout(c);
     }
     if (missing) {
         refusalDetail() = missing;

@@ -78,7 +78,7 @@ bool upload(Compositor& c, const std::string& text) {
     return true;
 }
 
-// KWin keeps the modifier state of its fake keys itself.
+// KWin and mutter keep the modifier state of the keys they are sent themselves.
 void sendModifiers(Compositor& c) {
     if (c.device != Device::wlroots) return;
     xkb_state* s = c.state.get();
@@ -106,24 +106,38 @@ void sendKey(Compositor& c, xkb_keycode_t keycode, bool down) {
     c.lastKey = Clock::now();
 }
 
-// The modifiers that reach `level` of a key: none, Shift, the third-level shift (Mod5 in the
-// layouts' keymaps) or both; nothing for a level reached otherwise. Vantrel's own keymap is
-// typed on its first two levels only.
-std::optional<KeyPlace> placeOf(xkb_keymap* k, xkb_keycode_t code, xkb_level_index_t level,
-                                Device device) {
+// The modifiers a place needs, by how many keys they add: the place with the fewest wins.
+int weight(const KeyPlace& place) {
+    return place.shift + 2 * place.levelThree;
+}
+
+// The modifiers vantrel can press to reach a level: Shift, and in a keymap it did not make, the
+// third-level shift (Mod5 in the layouts' keymaps). Its own keymap is typed on its first two
+// levels only.
+struct Reach {
+    xkb_mod_mask_t shift = 0, levelThree = 0, usable = 0;
+};
+Reach reachOf(xkb_keymap* k, Device device) {
     xkb_mod_index_t shiftIndex = xkb_keymap_mod_get_index(k, XKB_MOD_NAME_SHIFT);
     xkb_mod_index_t levelThreeIndex = xkb_keymap_mod_get_index(k, "Mod5");
-    xkb_mod_mask_t shift = shiftIndex == XKB_MOD_INVALID ? 0 : 1u << shiftIndex;
-    xkb_mod_mask_t levelThree = levelThreeIndex == XKB_MOD_INVALID ? 0 : 1u << levelThreeIndex;
-    xkb_mod_mask_t usable = device == Device::wlroots ? shift : shift | levelThree;
+    Reach reach;
+    reach.shift = shiftIndex == XKB_MOD_INVALID ? 0 : 1u << shiftIndex;
+    reach.levelThree = levelThreeIndex == XKB_MOD_INVALID ? 0 : 1u << levelThreeIndex;
+    reach.usable = device == Device::wlroots ? reach.shift : reach.shift | reach.levelThree;
+    return reach;
+}
+
+// Where `level` of a key is typed with what vantrel can press; nothing for a level reached
+// otherwise.
+std::optional<KeyPlace> placeOf(xkb_keymap* k, xkb_keycode_t code, xkb_level_index_t level,
+                                const Reach& reach) {
     xkb_mod_mask_t masks[8];
     size_t count = xkb_keymap_key_get_mods_for_level(k, code, 0, level, masks, 8);
     std::optional<KeyPlace> best;
     for (size_t i = 0; i < count; ++i) {
-        if (masks[i] & ~usable) continue;
-        KeyPlace place{code, (masks[i] & shift) != 0, (masks[i] & levelThree) != 0};
-        if (!best || place.shift + 2 * place.levelThree < best->shift + 2 * best->levelThree)
-            best = place;
+        if (masks[i] & ~reach.usable) continue;
+        KeyPlace place{code, (masks[i] & reach.shift) != 0, (masks[i] & reach.levelThree) != 0};
+        if (!best || weight(place) < weight(*best)) best = place;
     }
     return best;
 }
@@ -144,6 +158,7 @@ bool useKeymap(Compositor& c, const std::string& text) {
     sendModifiers(c);
     c.places.clear();
     xkb_keymap* k = c.keymap.get();
+    Reach reach = reachOf(k, c.device);
     for (xkb_keycode_t code = xkb_keymap_min_keycode(k); code <= xkb_keymap_max_keycode(k);
          ++code) {
         if (code < 9 || xkb_keymap_num_layouts_for_key(k, code) == 0) continue;
@@ -154,10 +169,8 @@ bool useKeymap(Compositor& c, const std::string& text) {
              ++level) {
             const xkb_keysym_t* syms = nullptr;
             if (xkb_keymap_key_get_syms_by_level(k, code, 0, level, &syms) != 1) continue;
-            std::optional<KeyPlace> place = placeOf(k, code, level, c.device);
+            std::optional<KeyPlace> place = placeOf(k, code, level, reach);
             if (!place) continue;
-            // The place with the fewest modifiers wins.
-            auto weight = [](const KeyPlace& p) { return p.shift + 2 * p.levelThree; };
             auto [at, inserted] = c.places.try_emplace(syms[0], *place);
             if (!inserted && weight(*place) < weight(at->second)) at->second = *place;
         }
