@@ -6,9 +6,12 @@
 //   of the installed one, which carries a file capability a container may refuse to run.
 // - mutter, GNOME's compositor, with a virtual monitor, on a session bus of its own and with
 //   PipeWire, which its screen casts (and so absolute motion) need.
+// - gnome-shell, which is mutter with GNOME's shell: it also needs a stand-in for the system
+//   bus, and starts the IBus daemon that carries text the layout lacks.
 //
-// wev observes pointer and key events; zenity's GTK entry shows what text arrives. One
-// compositor serves each group of tests; a test leaves its clients stopped.
+// wev observes pointer and key events; GTK entries (zenity's, and a GTK 4 one), foot and a
+// Chromium textarea show what text arrives. One compositor serves each group of tests; a test
+// leaves its clients stopped.
 
 #include "x11/browser.h"
 #include "x11/x_session.h"
@@ -20,6 +23,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -81,7 +85,8 @@ class KWin {
 };
 
 // mutter as GNOME runs it, without the shell: a private session bus, PipeWire, then mutter, ready
-// once it owns its remote desktop name on that bus.
+// once it owns its remote desktop name on that bus. With the shell (GnomeShell below), a stand-in
+// system bus as well, and gnome-shell in mutter's place.
 class Mutter {
   public:
     static bool available() {
@@ -89,8 +94,14 @@ class Mutter {
             if (!installed(tool)) return false;
         return true;
     }
-    explicit Mutter(const std::string& dir) : dir_(dir), runtime_(dir + "/run") {
+    explicit Mutter(const std::string& dir, bool shell = false)
+        : dir_(dir), runtime_(dir + "/run"), shell_(shell) {
         mkdir(runtime_.c_str(), 0700);
+        if (shell_)
+            system_ =
+                Process({"dbus-daemon", "--session", "--address=unix:path=" + runtime_ + "/system",
+                         "--nofork", "--nopidfile"},
+                        base(), dir + "/system-bus.log");
         bus_ = Process({"dbus-daemon", "--session", "--address=unix:path=" + runtime_ + "/bus",
                         "--nofork", "--nopidfile"},
                        base(), dir + "/dbus.log");
@@ -115,9 +126,16 @@ class Mutter {
         // Pointer events during a window's opening animation land scaled.
         environment.push_back("MUTTER_DEBUG_DISABLE_ANIMATIONS=1");
         // With its Xwayland, started when an X client first connects, as in a GNOME session.
-        mutter_ = Process({"mutter", "--headless", "--wayland", "--virtual-monitor", "1280x800",
-                           "--wayland-display=mutter-test"},
-                          environment, dir_ + "/mutter.log");
+        std::vector<std::string> argv = {"mutter",    "--headless",
+                                         "--wayland", "--virtual-monitor",
+                                         "1280x800",  "--wayland-display=mutter-test"};
+        if (shell_) {
+            // gnome-shell dies without logind on the system bus unless it has a bus to ask.
+            environment.push_back("DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + runtime_ + "/system");
+            argv[0] = "gnome-shell";
+            argv.push_back("--no-x11");
+        }
+        mutter_ = Process(argv, environment, dir_ + "/mutter.log");
         if (!eventually([&] {
                 return capture({"dbus-send", "--session", "--print-reply",
                                 "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
@@ -127,6 +145,14 @@ class Mutter {
                            .find("boolean true") != std::string::npos;
             }))
             throw std::runtime_error("mutter did not start: " + readAll(dir_ + "/mutter.log"));
+        if (shell_) settleShell();
+    }
+    // The engine of the IBus daemon gnome-shell started, as IBus's own command names it.
+    std::string ibusEngine() const {
+        std::string name = capture({"ibus", "engine"}, environment());
+        while (!name.empty() && name.back() == '\n')
+            name.pop_back();
+        return name;
     }
     std::vector<std::string> environment() const {
         std::vector<std::string> all = base();
@@ -156,8 +182,28 @@ class Mutter {
                 "DBUS_SESSION_BUS_ADDRESS=unix:path=" + runtime_ + "/bus",
                 "WAYLAND_DISPLAY=", "DISPLAY="};
     }
+    // gnome-shell is ready for text once its IBus daemon has an engine; it opens the overview at
+    // start, whose search field would take the keyboard.
+    void settleShell() {
+        if (!eventually([&] { return ibusEngine().find(':') != std::string::npos; }))
+            throw std::runtime_error("gnome-shell's IBus has no engine: " +
+                                     readAll(dir_ + "/mutter.log"));
+        capture({"dbus-send", "--session", "--print-reply", "--dest=org.gnome.Shell",
+                 "/org/gnome/Shell", "org.freedesktop.DBus.Properties.Set",
+                 "string:org.gnome.Shell", "string:OverviewActive", "variant:boolean:false"},
+                base());
+    }
     std::string dir_, runtime_;
-    Process bus_, pipewire_, mutter_;
+    bool shell_ = false;
+    Process bus_, system_, pipewire_, mutter_;
+};
+
+class GnomeShell : public Mutter {
+  public:
+    static bool available() {
+        return Mutter::available() && installed("gnome-shell") && installed("ibus");
+    }
+    explicit GnomeShell(const std::string& dir) : Mutter(dir, true) {}
 };
 
 // What wev saw, through the first object of each kind: wev binds a new keyboard and pointer each
@@ -561,6 +607,161 @@ TEST_F(GnomeTest, ARestartedMutterIsFoundAgainByTheNextRequest) {
                    .find('.') != std::string::npos;
     });
     EXPECT_EQ(joined(seen.pressedText), "back.");
+    EXPECT_EQ(readAll(path("vantrel.err")), "");
+}
+
+using GnomeShellTest = CompositorTest<GnomeShell>;
+
+// Characters of the layout and characters it lacks, interleaved: accents, CJK, emoji with a skin
+// tone, typographic punctuation.
+const std::string mixedText = "ab \u00e9 cd \u4e2d\u6587 ef \U0001F600 gh\U0001F44D\U0001F3FD "
+                              "\u00fc\u2014\u201cq\u201d\u2026 z";
+
+// An entry that prints what it holds when Return is pressed: zenity's (GTK 3) or a GTK 4 one.
+struct Entry {
+    const char* name;
+    std::vector<std::string> argv;
+};
+std::vector<Entry> entries() {
+    std::vector<Entry> all = {{"gtk3", {"zenity", "--entry", "--text", "type"}}};
+    if (std::system("/usr/bin/python3 -c \"import gi; gi.require_version('Gtk', '4.0')\" "
+                    ">/dev/null 2>&1") == 0)
+        all.push_back({"gtk4", {"/usr/bin/python3", VANTREL_GTK4_ENTRY}});
+    return all;
+}
+
+// Keys and vantrel's IBus commits reach each entry in the order typed, byte for byte, from the
+// first characters of a fresh vantrel's first request on; a long text too. The engine that was
+// global before is global again afterwards.
+TEST_F(GnomeShellTest, TextOfEveryKindArrivesInOrderInGtkEntries) {
+    std::string before = compositor_->ibusEngine();
+    std::string longText;
+    for (int i = 0; i < 6; ++i)
+        longText += mixedText + " " + std::to_string(i) + " ";
+    for (const Entry& entry : entries()) {
+        for (const std::string& text : {mixedText, longText}) {
+            SCOPED_TRACE(std::string(entry.name) + ": " + text.substr(0, 20));
+            Vantrel v = vantrel();
+            std::string log = std::string("before-") + entry.name + ".log";
+            Process wev = observer(v, log);
+            std::string out = std::string(entry.name) + ".out";
+            unlink(path(out).c_str());
+            Process field = compositor_->client(entry.argv, out);
+            ASSERT_TRUE(eventually([&] { return observed(readAll(path(log))).keyboardLeft; }));
+            EXPECT_EQ(v.request({{"id", 1}, {"action", "type"}, {"text", text}}), ok(1));
+            EXPECT_EQ(v.request({{"id", 2}, {"action", "key"}, {"text", "return"}}), ok(2));
+            EXPECT_TRUE(eventually([&] { return !field.running(); }));
+            EXPECT_EQ(readAll(path(out)), text + "\n");
+            EXPECT_EQ(v.finish(), 0);
+            EXPECT_EQ(readAll(path("vantrel.err")), "");
+        }
+    }
+    EXPECT_TRUE(eventually([&] { return compositor_->ibusEngine() == before; }))
+        << compositor_->ibusEngine();
+}
+
+// foot takes text from the input method too; what its shell reads is exactly what was typed.
+TEST_F(GnomeShellTest, TextOfEveryKindArrivesInATerminal) {
+    if (!installed("foot")) GTEST_SKIP() << "no foot";
+    Vantrel v = vantrel();
+    Process wev = observer(v, "before-foot.log");
+    std::string out = path("foot-typed.txt");
+    Process terminal =
+        compositor_->client({"foot", "sh", "-c", "stty raw -echo; exec cat > " + out}, "foot.log");
+    ASSERT_TRUE(
+        eventually([&] { return observed(readAll(path("before-foot.log"))).keyboardLeft; }));
+    EXPECT_EQ(v.request({{"id", 1}, {"action", "type"}, {"text", mixedText}}), ok(1));
+    EXPECT_TRUE(eventually([&] { return readAll(out) == mixedText; })) << readAll(out);
+    EXPECT_EQ(v.finish(), 0);
+}
+
+// Chromium takes text from the input method as GTK does.
+TEST_F(GnomeShellTest, TextOfEveryKindArrivesInChromium) {
+    if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";
+    Vantrel v = vantrel();
+    std::string profile = path("ime-browser");
+    mkdir(profile.c_str(), 0700);
+    Browser browser(compositor_->environment(), {"--ozone-platform=wayland", "--kiosk"},
+                    std::string(VANTREL_PAGES) + "/record.html", profile);
+    EXPECT_EQ(v.request({{"id", 1}, {"action", "left_click"}, {"x", 300}, {"y", 100}}), ok(1));
+    EXPECT_EQ(v.request({{"id", 2}, {"action", "type"}, {"text", mixedText}}), ok(2));
+    std::string value;
+    eventually([&] {
+        value = browser.evaluate("document.getElementById('text').value").get<std::string>();
+        return value.size() >= mixedText.size();
+    });
+    EXPECT_EQ(value, mixedText);
+    EXPECT_EQ(v.finish(), 0);
+}
+
+// With no text field focused, the daemon's placeholder context has the engine and a commit would
+// go nowhere: the text is refused whole, and nothing of it arrives.
+TEST_F(GnomeShellTest, WithNoTextFieldFocusedTextTheLayoutLacksIsRefusedWhole) {
+    std::string before = compositor_->ibusEngine();
+    Vantrel v = vantrel();
+    Process wev = observer(v, "no-field.log");
+    json refused = v.request({{"id", 1}, {"action", "type"}, {"text", "ab\u00e9c"}});
+    EXPECT_EQ(refused, (json{{"id", 1},
+                             {"ok", false},
+                             {"error", "cannot type text"},
+                             {"detail", "the keyboard layout has no key for \u00e9"}}));
+    EXPECT_EQ(v.request({{"id", 2}, {"action", "type"}, {"text", "."}}), ok(2));
+    EXPECT_EQ(v.finish(), 0);
+    Observed seen;
+    eventually([&] {
+        return joined((seen = observed(readAll(path("no-field.log")))).pressedText).find('.') !=
+               std::string::npos;
+    });
+    EXPECT_EQ(joined(seen.pressedText), ".");
+    EXPECT_TRUE(eventually([&] { return compositor_->ibusEngine() == before; }));
+}
+
+// A stop that comes while text is being committed ends vantrel within its grace, and the engine
+// that was global before is global again.
+TEST_F(GnomeShellTest, ASignalWhileCommittingGivesTheEngineBack) {
+    if (!installed("foot")) GTEST_SKIP() << "no foot";
+    std::string before = compositor_->ibusEngine();
+    Vantrel v = vantrel();
+    Process wev = observer(v, "before-signal.log");
+    std::string out = path("signal-typed.txt");
+    Process terminal = compositor_->client(
+        {"foot", "sh", "-c", "stty raw -echo; exec cat > " + out}, "signal-foot.log");
+    ASSERT_TRUE(
+        eventually([&] { return observed(readAll(path("before-signal.log"))).keyboardLeft; }));
+    std::string text;
+    for (int i = 0; i < 100; ++i)
+        text += "\u00e9\u4e2d";
+    v.send({{"id", 1}, {"action", "type"}, {"text", text}});
+    ASSERT_TRUE(eventually([&] { return readAll(out).size() > 10; }));
+    EXPECT_EQ(v.stopWith(SIGTERM), SIGTERM);
+    EXPECT_TRUE(eventually([&] { return compositor_->ibusEngine() == before; }))
+        << compositor_->ibusEngine();
+    // What arrived is a beginning of the text: nothing out of order, nothing doubled.
+    std::string arrived = readAll(out);
+    EXPECT_EQ(text.substr(0, arrived.size()), arrived);
+}
+
+// gnome-shell restarting starts a new IBus daemon: the next request that needs it finds it.
+TEST_F(GnomeShellTest, ARestartedGnomeShellIsFoundAgainByTheNextRequest) {
+    Vantrel v = vantrel();
+    {
+        Process wev = observer(v, "before-restart-entry.log");
+        Process entry = compositor_->client({"zenity", "--entry", "--text", "type"}, "first.out");
+        ASSERT_TRUE(eventually(
+            [&] { return observed(readAll(path("before-restart-entry.log"))).keyboardLeft; }));
+        EXPECT_EQ(v.request({{"id", 1}, {"action", "type"}, {"text", "\u00e9\n"}}), ok(1));
+        EXPECT_TRUE(eventually([&] { return !entry.running(); }));
+        EXPECT_EQ(readAll(path("first.out")), "\u00e9\n");
+    }
+    compositor_->restart();
+    Process wev = observer(v, "after-restart-entry.log");
+    Process entry = compositor_->client({"zenity", "--entry", "--text", "type"}, "second.out");
+    ASSERT_TRUE(eventually(
+        [&] { return observed(readAll(path("after-restart-entry.log"))).keyboardLeft; }));
+    EXPECT_EQ(v.request({{"id", 2}, {"action", "type"}, {"text", mixedText + "\n"}}), ok(2));
+    EXPECT_TRUE(eventually([&] { return !entry.running(); }));
+    EXPECT_EQ(readAll(path("second.out")), mixedText + "\n");
+    EXPECT_EQ(v.finish(), 0);
     EXPECT_EQ(readAll(path("vantrel.err")), "");
 }
 

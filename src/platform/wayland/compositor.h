@@ -3,6 +3,7 @@
 // one virtual pointer and one virtual keyboard it offers, the input method it may have become,
 // the keymap vantrel uploaded, and what vantrel holds pressed. Internal to src/platform/wayland.
 
+#include "platform/wayland/ibus.h"
 #include "platform/wayland/remote_desktop.h"
 #include "platform/xkb/keysyms.h"
 
@@ -127,6 +128,11 @@ struct Compositor {
     // GNOME: the remote desktop session, and the monitors its screen casts show, in its order.
     RemoteDesktopSession remote;
     std::vector<std::string> castConnectors;
+    // GNOME: vantrel's IBus engine, global while the current request needs it; whether this
+    // request has asked for it, and the key events sent since it became global.
+    IBusConnection ibus;
+    bool ibusAsked = false;
+    uint64_t ibusKeysBefore = 0, keysSinceEngaged = 0;
     InputMethod inputMethod;
 
     // The layout's keymap (xkbcommon's defaults, which follow the XKB_DEFAULT_* convention), and
@@ -174,7 +180,7 @@ uint32_t now();
 // gains nothing: a character it lacks goes by keysym where KWin takes that (version 6), and
 // text with one it cannot type is refused before anything is posted.
 bool loadLayout(Compositor& c);
-bool canType(const Compositor& c, std::span<const uint16_t> units);
+bool canType(Compositor& c, std::span<const uint16_t> units);
 void expectText(Compositor& c, std::span<const uint16_t> units);
 void postKey(Compositor& c, const EventRecord& event);
 void postSystem(Compositor& c, const EventRecord& event);
@@ -197,5 +203,16 @@ void typedOnKeys(Compositor& c, std::span<const uint16_t> units);
 // A button went down or up: the focus may move.
 void clicked(Compositor& c);
 void destroyInputMethod(Compositor& c);
+
+// GNOME: characters the layout lacks are committed through IBus, by vantrel's own engine made
+// the global one for the rest of the request. Whether that route is open now: IBus runs, and a
+// text field has the focus.
+bool ibusRoute(Compositor& c);
+// Commits a cluster after the keys before it; false, with `undelivered` set, when it could not
+// be delivered.
+bool commitThroughIBus(Compositor& c, std::span<const uint16_t> units);
+// The end of a request: the engine that was global before is given back (with `wait`, until the
+// daemon has answered).
+void endIBus(Compositor& c, bool wait);
 
 } // namespace vantrel::platform::wayland

@@ -262,6 +262,8 @@ void destroyProxies(Compositor& c) {
     if (c.pointer) zwlr_virtual_pointer_v1_destroy(c.pointer);
     if (c.keyboard) zwp_virtual_keyboard_v1_destroy(c.keyboard);
     destroyInputMethod(c);
+    endIBus(c, false);
+    c.ibus.reset();
     c.remote.reset();
     if (c.seatKeyboard) wl_keyboard_destroy(c.seatKeyboard);
     // The device goes with the connection (version 4, KWin 5.27's, has no destructor request).
@@ -540,6 +542,7 @@ void closeEventServices() {
         wayland::roundTrip(*current);
         if (current->remote) wayland::settleRemoteDesktop(*current->remote, true);
     }
+    wayland::endIBus(*current, true);
     wayland::drop();
 }
 
@@ -698,6 +701,7 @@ void replyWritten(std::string_view) {
     if (!current) return;
     current->upcoming.clear();
     current->undelivered.clear();
+    wayland::endIBus(*current, false);
     if (current->remote) wayland::forgetRemoteRefusal(*current->remote);
     if (!wayland::broken(*current)) wl_display_flush(current->display.get());
 }

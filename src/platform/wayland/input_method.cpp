@@ -299,6 +299,114 @@ void clicked(Compositor& c) {
     c.inputMethod.focusMayMove = Clock::now();
 }
 
+// GNOME: IBus. The same race as above, with one more step: a key goes from mutter to gnome-shell,
+// which hands it to the global engine (vantrel's, now) and sends it on to the client only once
+// the engine has answered, while a commit goes from the engine to gnome-shell, which passes it
+// on at once. A commit therefore waits until the engine has been handed every key sent before
+// it, then until the client has handled them as above. Commits that reach a client in one frame
+// are lost but the last, so each commit is waited for the same way.
+namespace {
+
+// How long the engine is given, after the switch, to learn which input context it serves.
+constexpr auto engageWait = std::chrono::milliseconds(1000);
+// How long a commit waits for the engine to be handed the keys sent before it.
+constexpr auto keysToEngineWait = std::chrono::milliseconds(200);
+
+// The daemon's placeholder context has the engine while no text field has the focus: what is
+// committed there goes nowhere.
+bool textFieldFocused(const IBusState& state) {
+    return state.engaged && state.focused && state.client != "fake" &&
+           state.context.starts_with("/") &&
+           state.context != "/org/freedesktop/IBus/InputContext_1";
+}
+
+// Waits until `done` holds for the engine's state or `until` passes; whether it held.
+template <typename Done> bool awaitState(IBus& ibus, Clock::time_point until, Done done) {
+    for (;;) {
+        if (done(ibusState(ibus))) return true;
+        if (!awaitIBus(ibus, until)) return done(ibusState(ibus));
+    }
+}
+
+bool ibusFailed(Compositor& c, const std::string& why) {
+    if (c.undelivered.empty()) c.undelivered = "gnome: " + why + "; nothing more was typed";
+    return false;
+}
+
+} // namespace
+
+bool ibusRoute(Compositor& c) {
+    if (c.device != Device::mutter) return false;
+    if (!c.ibusAsked) {
+        c.ibusAsked = true;
+        // A daemon that went away (gnome-shell restarted it) is found afresh.
+        if (c.ibus && ibusState(*c.ibus).closed) c.ibus.reset();
+        std::string why;
+        if (!c.ibus) c.ibus = openIBus(why);
+        if (!c.ibus) return false;
+        IBusState state = engageIBus(*c.ibus, Clock::now() + engageWait);
+        c.ibusKeysBefore = state.keysSeen;
+        c.keysSinceEngaged = 0;
+        // A window that has just taken the keyboard turns its text input on a moment later.
+        if (state.engaged && !textFieldFocused(state))
+            awaitState(*c.ibus, Clock::now() + activationWait, textFieldFocused);
+    }
+    return c.ibus && textFieldFocused(ibusState(*c.ibus));
+}
+
+bool commitThroughIBus(Compositor& c, std::span<const uint16_t> units) {
+    if (!c.ibus) return ibusFailed(c, "IBus is gone, so " + codePoints(units) + " cannot be typed");
+    IBus& ibus = *c.ibus;
+    InputMethod& method = c.inputMethod;
+    if (method.keysSinceCommit) {
+        if (c.remote) settleRemoteDesktop(*c.remote, true);
+        awaitState(ibus, Clock::now() + keysToEngineWait, [&](const IBusState& state) {
+            return state.keysSeen - c.ibusKeysBefore >= c.keysSinceEngaged;
+        });
+        auto handled = [&](const IBusState& state) {
+            return state.beforeCursor && state.beforeCursor->ends_with(method.expected);
+        };
+        if (ibusState(ibus).beforeCursor && !method.expected.empty() && method.reportsKeys) {
+            if (!awaitState(ibus, Clock::now() + keysHandledWait, handled))
+                method.reportsKeys = false;
+        } else {
+            sleepUntil(Clock::now() + keysRest);
+        }
+    }
+    IBusState state = ibusState(ibus);
+    if (!textFieldFocused(state)) {
+        // gnome-shell puts its own engine back for a password field: vantrel's is asked for
+        // again.
+        state = engageIBus(ibus, Clock::now() + engageWait);
+        if (!textFieldFocused(state))
+            return ibusFailed(c, state.closed ? "the connection to IBus closed before " +
+                                                    codePoints(units) + " was committed"
+                                              : "no text field has the focus, so " +
+                                                    codePoints(units) + " cannot be committed");
+    }
+    std::string text = utf8Of(units);
+    bool reports = state.beforeCursor.has_value() && method.reportsKeys;
+    commitIBus(ibus, text);
+    method.expected = lastCharacters(text, comparedCharacters);
+    method.keysSinceCommit = false;
+    auto arrived = [&](const IBusState& now) {
+        return now.focusChanges != state.focusChanges ||
+               (now.beforeCursor && now.beforeCursor->ends_with(method.expected));
+    };
+    if (!reports || !awaitState(ibus, Clock::now() + keysHandledWait, arrived))
+        sleepUntil(Clock::now() + keysRest);
+    if (ibusState(ibus).focusChanges != state.focusChanges)
+        return ibusFailed(c, "the focus moved while " + codePoints(units) +
+                                 " was committed, and it may not have arrived");
+    return true;
+}
+
+void endIBus(Compositor& c, bool wait) {
+    if (!c.ibusAsked) return;
+    c.ibusAsked = false;
+    if (c.ibus && !ibusState(*c.ibus).closed) releaseIBus(*c.ibus, wait);
+}
+
 void destroyInputMethod(Compositor& c) {
     if (c.inputMethod.object) zwp_input_method_v2_destroy(c.inputMethod.object);
     if (c.inputMethodManager) zwp_input_method_manager_v2_destroy(c.inputMethodManager);

@@ -99,6 +99,7 @@ void sendKey(Compositor& c, xkb_keycode_t keycode, bool down) {
         // that arrive with the modifiers of the keys before them.
         sleepUntil(c.lastKey + mutterKeyPace);
         remoteKey(*c.remote, keycode - 8, down);
+        if (c.ibusAsked) ++c.keysSinceEngaged;
     } else
         zwp_virtual_keyboard_v1_key(c.keyboard, now(), keycode - 8, state);
     xkb_state_update_key(c.state.get(), keycode, down ? XKB_KEY_DOWN : XKB_KEY_UP);
@@ -345,11 +346,15 @@ bool loadLayout(Compositor& c) {
     return useKeymap(c, c.baseText);
 }
 
-bool canType(const Compositor& c, std::span<const uint16_t> units) {
-    if (c.device == Device::wlroots || takesKeysyms(c)) return true;
+bool onKeys(const Compositor& c, std::span<const uint16_t> units) {
     for (const Wanted& wanted : xkb::keysymsOf(units))
         if (!present(c, wanted)) return false;
     return true;
+}
+
+bool canType(Compositor& c, std::span<const uint16_t> units) {
+    if (c.device == Device::wlroots || takesKeysyms(c) || onKeys(c, units)) return true;
+    return c.device == Device::mutter && ibusRoute(c);
 }
 
 void expectText(Compositor& c, std::span<const uint16_t> units) {
@@ -373,6 +378,10 @@ void postKey(Compositor& c, const EventRecord& event) {
         // The key down types the characters and holds the last one; the key up releases it.
         if (!event.keyDown) return releaseHeld(c, typedTextKey);
         releaseHeld(c, typedTextKey);
+        if (c.device == Device::mutter && !onKeys(c, *event.text)) {
+            commitThroughIBus(c, *event.text);
+            return;
+        }
         if (commitThroughInputMethod(c, *event.text) != Commit::keys) return;
         typedOnKeys(c, *event.text);
         std::vector<Wanted> syms = xkb::keysymsOf(*event.text);

@@ -1,6 +1,7 @@
-// A build without sd-bus has no way to GNOME's remote desktop session: the GNOME layer refuses,
-// saying so.
+// A build without sd-bus has no way to GNOME's remote desktop session or to IBus: the GNOME
+// layer refuses, saying so.
 
+#include "platform/wayland/ibus.h"
 #include "platform/wayland/remote_desktop.h"
 
 namespace vantrel::platform::wayland {
@@ -30,5 +31,28 @@ bool remoteDesktopClosed(const RemoteDesktop&) {
 }
 
 void forgetRemoteRefusal(RemoteDesktop&) {}
+
+struct IBus {};
+
+void IBusClose::operator()(IBus* ibus) const noexcept {
+    delete ibus;
+}
+
+IBusConnection openIBus(std::string& why) {
+    why = "this vantrel was built without sd-bus, which IBus needs";
+    return nullptr;
+}
+
+IBusState engageIBus(IBus&, std::chrono::steady_clock::time_point) {
+    return {};
+}
+void commitIBus(IBus&, const std::string&) {}
+void releaseIBus(IBus&, bool) {}
+IBusState ibusState(IBus&) {
+    return {};
+}
+bool awaitIBus(IBus&, std::chrono::steady_clock::time_point) {
+    return false;
+}
 
 } // namespace vantrel::platform::wayland
