@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -187,15 +188,16 @@ inline bool mayStillAsk() {
     return !deadline || WaitClock::now() < *deadline;
 }
 
-// Waits until the peer's `fd` can be read; false when the grace after a stop has run out.
-inline bool awaitAnswer(int fd) {
+// Waits until the peer's `fd` can be read, or `until` passes (when the caller has a time-out of
+// its own to handle); false when the grace after a stop has run out.
+inline bool awaitAnswer(int fd, WaitClock::time_point until = WaitClock::time_point::max()) {
     std::optional<WaitClock::time_point>& deadline = detail::answerDeadline();
     while (!deadline) {
-        Wake wake = waitUntil(WaitClock::now() + std::chrono::hours(24), fd);
-        if (wake == Wake::readable) return true;
+        Wake wake = waitUntil(std::min(until, WaitClock::now() + std::chrono::hours(24)), fd);
+        if (wake == Wake::readable || WaitClock::now() >= until) return true;
         if (wake == Wake::stop) deadline = WaitClock::now() + answerGrace;
     }
-    return waitReadableUntil(fd, *deadline);
+    return waitReadableUntil(fd, std::min(until, *deadline)) || WaitClock::now() < *deadline;
 }
 
 // Waits until `fd` can be read (data, end of input, or an error such as a closed descriptor,

@@ -8,6 +8,8 @@
 
 #include <systemd/sd-bus.h>
 
+#include <time.h>
+
 namespace vantrel::platform::wayland {
 
 struct RemoteDesktop {
@@ -62,10 +64,23 @@ bool dispatch(RemoteDesktop& remote) {
     }
 }
 
-// Sends what is queued and waits until something can be read, in a wait a stop cuts short.
+// When sd-bus's next time-out is due (a call mutter has not answered in 25 s), on the steady
+// clock; none when no call is waiting.
+WaitClock::time_point busDeadline(sd_bus* bus) {
+    uint64_t at = 0;
+    if (sd_bus_get_timeout(bus, &at) <= 0 || at == UINT64_MAX) return WaitClock::time_point::max();
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    uint64_t current = static_cast<uint64_t>(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
+    return WaitClock::now() + std::chrono::microseconds(at > current ? at - current : 0);
+}
+
+// Sends what is queued and waits until something can be read, or a call's time-out is due (so
+// that a mutter that never answers fails the call instead of holding vantrel), in a wait a stop
+// cuts short.
 bool awaitBus(RemoteDesktop& remote) {
     if (sd_bus_flush(remote.bus) < 0) return false;
-    return awaitAnswer(sd_bus_get_fd(remote.bus));
+    return awaitAnswer(sd_bus_get_fd(remote.bus), busDeadline(remote.bus));
 }
 
 // A call whose answer is needed before going on; its error text in `why` when it fails.
