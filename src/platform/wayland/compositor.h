@@ -133,6 +133,7 @@ struct Compositor {
     IBusConnection ibus;
     bool ibusAsked = false;
     uint64_t ibusKeysBefore = 0, keysSinceEngaged = 0;
+    uint64_t ibusFocus = 0; // the engine's focus change the commits last went to
     InputMethod inputMethod;
 
     // The layout's keymap (xkbcommon's defaults, which follow the XKB_DEFAULT_* convention), and

@@ -37,6 +37,10 @@ constexpr const char* factoryPath = "/org/freedesktop/IBus/Factory";
 constexpr const char* enginePath = "/org/freedesktop/IBus/Engine/vantrel";
 constexpr const char* engineName = "vantrel";
 
+// How long a call the engine's side waits for may take: the daemon answers at once when it
+// runs, and a frozen one must not hold vantrel.
+constexpr uint64_t callTimeout = 500'000; // microseconds
+
 struct Order {
     enum class Kind { engage, commit, release, quit } kind;
     std::string text;
@@ -348,7 +352,8 @@ void serve(IBus& ibus) {
                 quitBy = std::chrono::steady_clock::now() + answerGrace;
             carryOut(ibus, order);
         }
-        if (sd_bus_flush(ibus.bus) < 0) break;
+        // What is queued is written by sd_bus_process as the descriptor takes it: a daemon that
+        // stops reading must not hold the thread.
         if (quitBy && (ibus.answersAwaited == 0 || std::chrono::steady_clock::now() >= *quitBy))
             return;
         int events = sd_bus_get_events(ibus.bus);
@@ -394,7 +399,7 @@ bool registerEngine(sd_bus* bus, IBus& ibus, std::string& why) {
         "text typed by vantrel", "", "MIT", "", "", "default", 0u, "", "", "", "", "", "", "", "");
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message* reply = nullptr;
-    if (r >= 0) r = sd_bus_call(bus, raw, 2'000'000, &error, &reply);
+    if (r >= 0) r = sd_bus_call(bus, raw, callTimeout, &error, &reply);
     sd_bus_message_unref(raw);
     sd_bus_message_unref(reply);
     if (r < 0) {
@@ -411,7 +416,7 @@ bool registerEngine(sd_bus* bus, IBus& ibus, std::string& why) {
     return true;
 }
 
-// A connection of the daemon's bus that registers nothing.
+// A connection to the daemon.
 sd_bus* connectTo(const std::string& address) {
     sd_bus* bus = nullptr;
     if (sd_bus_new(&bus) < 0) return nullptr;
@@ -419,7 +424,8 @@ sd_bus* connectTo(const std::string& address) {
     // connection it treats as a bus client's: connections are made as a peer's, and greet the
     // daemon themselves.
     sd_bus_message* hello = nullptr;
-    if (sd_bus_set_address(bus, address.c_str()) < 0 || sd_bus_start(bus) < 0 ||
+    if (sd_bus_set_address(bus, address.c_str()) < 0 ||
+        sd_bus_set_method_call_timeout(bus, callTimeout) < 0 || sd_bus_start(bus) < 0 ||
         sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
                            "org.freedesktop.DBus", "Hello", nullptr, &hello, nullptr) < 0) {
         sd_bus_flush_close_unref(bus);
@@ -454,7 +460,6 @@ void restoreAfterClose(const std::string& address, const std::string& engine) {
     sd_bus* bus = connectTo(address);
     if (!bus) return;
     auto until = std::chrono::steady_clock::now() + answerGrace;
-    constexpr uint64_t callTimeout = 200'000; // microseconds
     while (std::chrono::steady_clock::now() < until) {
         if (globalEngineOf(bus, callTimeout).empty()) {
             sd_bus_call_method(bus, daemonName, daemonPath, daemonName, "SetGlobalEngine", nullptr,
@@ -473,7 +478,7 @@ void IBusClose::operator()(IBus* ibus) const noexcept {
         give(*ibus, {Order::Kind::quit, {}});
         ibus->thread.join();
     }
-    if (ibus->bus) sd_bus_flush_close_unref(ibus->bus);
+    if (ibus->bus) sd_bus_close_unref(ibus->bus);
     if (ibus->switched && !ibus->previous.empty() && !ibus->state.closed)
         restoreAfterClose(ibus->address, ibus->previous);
     if (ibus->orders >= 0) close(ibus->orders);
@@ -543,9 +548,10 @@ void releaseIBus(IBus& ibus, bool wait) {
     uint64_t releases = ibusState(ibus).releases;
     give(ibus, {Order::Kind::release, {}});
     if (!wait) return;
-    // The daemon's answer comes as news; a stopping process gives it the grace every answer gets.
+    // The daemon's answer comes as news, within the grace every answer gets.
+    auto until = std::chrono::steady_clock::now() + answerGrace;
     while (ibusState(ibus).releases == releases && !ibusState(ibus).closed) {
-        if (!awaitAnswer(ibus.news)) return;
+        if (!awaitAnswer(ibus.news, until) || std::chrono::steady_clock::now() >= until) return;
         uint64_t count = 0;
         [[maybe_unused]] ssize_t n = read(ibus.news, &count, sizeof count);
     }

@@ -311,6 +311,12 @@ namespace {
 constexpr auto engageWait = std::chrono::milliseconds(1000);
 // How long a commit waits for the engine to be handed the keys sent before it.
 constexpr auto keysToEngineWait = std::chrono::milliseconds(200);
+// How long a commit waits for a client's report that it has handled the keys before it, and the
+// next key or commit for its report of the commit. Longer than on wlroots: a GTK 4 entry drawing
+// its first colour emoji reports only after loading the font, well beyond 100 ms, and a commit
+// sent before that report is lost. A client that lets it pass once is given the rest from then
+// on, until the focus moves.
+constexpr auto reportWait = std::chrono::milliseconds(1000);
 
 // The daemon's placeholder context has the engine while no text field has the focus: what is
 // committed there goes nowhere.
@@ -358,6 +364,10 @@ bool commitThroughIBus(Compositor& c, std::span<const uint16_t> units) {
     if (!c.ibus) return ibusFailed(c, "IBus is gone, so " + codePoints(units) + " cannot be typed");
     IBus& ibus = *c.ibus;
     InputMethod& method = c.inputMethod;
+    if (uint64_t focus = ibusState(ibus).focusChanges; focus != c.ibusFocus) {
+        c.ibusFocus = focus;
+        method.reportsKeys = true;
+    }
     if (method.keysSinceCommit) {
         if (c.remote) settleRemoteDesktop(*c.remote, true);
         awaitState(ibus, Clock::now() + keysToEngineWait, [&](const IBusState& state) {
@@ -367,8 +377,7 @@ bool commitThroughIBus(Compositor& c, std::span<const uint16_t> units) {
             return state.beforeCursor && state.beforeCursor->ends_with(method.expected);
         };
         if (ibusState(ibus).beforeCursor && !method.expected.empty() && method.reportsKeys) {
-            if (!awaitState(ibus, Clock::now() + keysHandledWait, handled))
-                method.reportsKeys = false;
+            if (!awaitState(ibus, Clock::now() + reportWait, handled)) method.reportsKeys = false;
         } else {
             sleepUntil(Clock::now() + keysRest);
         }
@@ -393,8 +402,11 @@ bool commitThroughIBus(Compositor& c, std::span<const uint16_t> units) {
         return now.focusChanges != state.focusChanges ||
                (now.beforeCursor && now.beforeCursor->ends_with(method.expected));
     };
-    if (!reports || !awaitState(ibus, Clock::now() + keysHandledWait, arrived))
+    if (!reports) {
         sleepUntil(Clock::now() + keysRest);
+    } else if (!awaitState(ibus, Clock::now() + reportWait, arrived)) {
+        method.reportsKeys = false;
+    }
     if (ibusState(ibus).focusChanges != state.focusChanges)
         return ibusFailed(c, "the focus moved while " + codePoints(units) +
                                  " was committed, and it may not have arrived");
