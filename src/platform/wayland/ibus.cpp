@@ -243,7 +243,10 @@ int engineCall(sd_bus_message* call, void* data, sd_bus_error*) {
             sd_bus_message_exit_container(call) >= 0)
             sd_bus_message_read(call, "uu", &cursor, &anchor);
         if (text) {
-            std::string before = firstCharacters(*text, cursor);
+            // Chromium reports its whole text with the cursor at 0 wherever the cursor is: its
+            // text is taken as all before the cursor, which is where typing puts it.
+            std::string before =
+                cursor == 0 && anchor == 0 ? *text : firstCharacters(*text, cursor);
             learn(ibus, [&](IBusState& s) {
                 s.beforeCursor = before;
                 ++s.reports;
