@@ -526,6 +526,22 @@ TEST_F(KWinTest, TextArrivesExactlyInAGtkEntry) {
     EXPECT_EQ(v.finish(), 0);
 }
 
+// A Qt 5 dialog on KWin decodes keys with the seat's keymap as GTK does.
+TEST_F(KWinTest, TextArrivesExactlyInAQtDialog) {
+    if (!installed("kdialog")) GTEST_SKIP() << "no kdialog";
+    Vantrel v = vantrel();
+    Process wev = observer(v, "before-kdialog.log");
+    Process dialog = compositor_->client({"kdialog", "--inputbox", "type"}, "kdialog.out");
+    ASSERT_TRUE(
+        eventually([&] { return observed(readAll(path("before-kdialog.log"))).keyboardLeft; }));
+    std::string text = "The quick brown fox, 1 + 2 = 3; {[(<|>)]} \"'`~!?#$%^&*_\\/";
+    EXPECT_EQ(v.request({{"id", 1}, {"action", "type"}, {"text", text}}), ok(1));
+    EXPECT_EQ(v.request({{"id", 2}, {"action", "key"}, {"text", "return"}}), ok(2));
+    EXPECT_TRUE(eventually([&] { return !dialog.running(); }));
+    EXPECT_EQ(readAll(path("kdialog.out")), text + "\n");
+    EXPECT_EQ(v.finish(), 0);
+}
+
 // With a German layout, KWin decodes keys as German: z and y swap places, and @, € and | are on
 // the third level (AltGr).
 TEST(KWinGerman, CharactersOnEveryLevelOfTheLayoutArrive) {
@@ -760,6 +776,40 @@ TEST_F(GnomeShellTest, ASignalWhileCommittingGivesTheEngineBack) {
     // What arrived is a beginning of the text: nothing out of order, nothing doubled.
     std::string arrived = readAll(out);
     EXPECT_EQ(text.substr(0, arrived.size()), arrived);
+}
+
+// A Qt 5 dialog takes the input method's text only through Qt's IBus module (QT_IM_MODULE=ibus,
+// which GNOME sessions set): with it, text of every kind arrives; without it no text field has
+// the input method, and text the layout lacks is refused whole while text it has arrives.
+TEST_F(GnomeShellTest, TextArrivesInAQtDialogThroughQtsIBusModuleOrIsRefusedWhole) {
+    if (!installed("kdialog")) GTEST_SKIP() << "no kdialog";
+    for (bool ibus : {true, false}) {
+        SCOPED_TRACE(ibus ? "with Qt's IBus module" : "without");
+        Vantrel v = vantrel();
+        std::string log = ibus ? "before-qt-ibus.log" : "before-qt.log";
+        Process wev = observer(v, log);
+        std::vector<std::string> environment = compositor_->environment();
+        environment.push_back("QT_QPA_PLATFORM=wayland");
+        environment.push_back(ibus ? "QT_IM_MODULE=ibus" : "QT_IM_MODULE=");
+        std::string out = path(ibus ? "qt-ibus.out" : "qt.out");
+        Process dialog({"kdialog", "--inputbox", "type"}, environment, out);
+        ASSERT_TRUE(eventually([&] { return observed(readAll(path(log))).keyboardLeft; }));
+        json typed = v.request({{"id", 1}, {"action", "type"}, {"text", mixedText}});
+        if (ibus) {
+            EXPECT_EQ(typed, ok(1));
+        } else {
+            EXPECT_EQ(typed.value("error", ""), "cannot type text");
+            EXPECT_EQ(v.request({{"id", 2}, {"action", "type"}, {"text", "plain"}}), ok(2));
+        }
+        EXPECT_EQ(v.request({{"id", 3}, {"action", "key"}, {"text", "return"}}), ok(3));
+        EXPECT_TRUE(eventually([&] { return !dialog.running(); }));
+        // Its last line: Qt's IBus module warns on standard error, which goes to the same file.
+        std::string printed = readAll(out);
+        size_t line = printed.rfind('\n', printed.size() >= 2 ? printed.size() - 2 : 0);
+        EXPECT_EQ(printed.substr(line == std::string::npos ? 0 : line + 1),
+                  (ibus ? mixedText : "plain") + "\n");
+        EXPECT_EQ(v.finish(), 0);
+    }
 }
 
 TEST_F(GnomeShellTest, ASignalDuringAHoldReleasesWhatWasHeld) {
