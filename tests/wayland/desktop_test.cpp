@@ -136,6 +136,7 @@ class Mutter {
             argv.push_back("--no-x11");
         }
         for (int attempt = 1;; ++attempt) {
+            if (shell_) freshIBusFolder();
             mutter_ = Process(argv, environment, dir_ + "/mutter.log");
             if (!eventually([&] {
                     return capture({"dbus-send", "--session", "--print-reply",
@@ -194,6 +195,13 @@ class Mutter {
     }
     // gnome-shell is ready for text once its IBus daemon has an engine; it opens the overview at
     // start, whose search field would take the keyboard, so that is closed.
+    // gnome-shell's IBus client watches the daemon's address file: a folder that is not there
+    // yet, or the file a killed daemon left, delayed it by minutes now and then. A desktop
+    // session has the folder; a daemon that ended has no file.
+    void freshIBusFolder() {
+        capture({"rm", "-rf", dir_ + "/.config/ibus/bus"}, {});
+        capture({"mkdir", "-p", dir_ + "/.config/ibus/bus"}, {});
+    }
     bool shellSettled() {
         if (!eventually([&] { return ibusEngine().find(':') != std::string::npos; })) return false;
         capture({"dbus-send", "--session", "--print-reply", "--dest=org.gnome.Shell",
