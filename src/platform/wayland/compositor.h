@@ -131,7 +131,7 @@ struct Compositor {
     // GNOME: vantrel's IBus engine, global while the current request needs it; whether this
     // request has asked for it, and the key events sent since it became global.
     IBusConnection ibus;
-    bool ibusAsked = false;
+    bool ibusAsked = false, ibusActivationAwaited = false;
     uint64_t ibusKeysBefore = 0, keysSinceEngaged = 0;
     uint64_t ibusFocus = 0; // the engine's focus change the commits last went to
     InputMethod inputMethod;
@@ -153,6 +153,7 @@ struct Compositor {
     std::string undelivered;
 
     Clock::time_point lastKey;       // when a key last went down or up
+    bool modifiersChanged = false;   // and whether it changed the modifiers
     std::map<uint32_t, Stroke> held; // by the core's key code, typed text or media key
     Point position;                  // where vantrel last put the pointer
 };
@@ -206,9 +207,15 @@ void clicked(Compositor& c);
 void destroyInputMethod(Compositor& c);
 
 // GNOME: characters the layout lacks are committed through IBus, by vantrel's own engine made
-// the global one for the rest of the request. Whether that route is open now: IBus runs, and a
-// text field has the focus.
-bool ibusRoute(Compositor& c);
+// the global one for the rest of the request (each text request makes it so, so that its keys
+// can be paced by it). Whether that route is open now: IBus runs, and a text field has the
+// focus; with `needed`, a window that has just taken the keyboard is given time to turn its text
+// input on.
+bool ibusRoute(Compositor& c, bool needed);
+// gnome-shell 43 sends a key to the client with the modifiers mutter has when IBus answers for
+// it, which a key sent meanwhile may have changed already: while vantrel's engine serves a
+// text field, each key waits until the engine has been handed the one before. When that was.
+Clock::time_point ibusHasKeys(Compositor& c);
 // Commits a cluster after the keys before it; false, with `undelivered` set, when it could not
 // be delivered.
 bool commitThroughIBus(Compositor& c, std::span<const uint16_t> units);

@@ -341,10 +341,11 @@ bool ibusFailed(Compositor& c, const std::string& why) {
 
 } // namespace
 
-bool ibusRoute(Compositor& c) {
+bool ibusRoute(Compositor& c, bool needed) {
     if (c.device != Device::mutter) return false;
     if (!c.ibusAsked) {
         c.ibusAsked = true;
+        c.ibusActivationAwaited = false;
         // A daemon that went away (gnome-shell restarted it) is found afresh.
         if (c.ibus && ibusState(*c.ibus).closed) c.ibus.reset();
         std::string why;
@@ -353,11 +354,23 @@ bool ibusRoute(Compositor& c) {
         IBusState state = engageIBus(*c.ibus, Clock::now() + engageWait);
         c.ibusKeysBefore = state.keysSeen;
         c.keysSinceEngaged = 0;
-        // A window that has just taken the keyboard turns its text input on a moment later.
-        if (state.engaged && !textFieldFocused(state))
+    }
+    if (!c.ibus) return false;
+    // A window that has just taken the keyboard turns its text input on a moment later.
+    if (needed && !c.ibusActivationAwaited && !textFieldFocused(ibusState(*c.ibus))) {
+        c.ibusActivationAwaited = true;
+        if (ibusState(*c.ibus).engaged)
             awaitState(*c.ibus, Clock::now() + activationWait, textFieldFocused);
     }
-    return c.ibus && textFieldFocused(ibusState(*c.ibus));
+    return textFieldFocused(ibusState(*c.ibus));
+}
+
+Clock::time_point ibusHasKeys(Compositor& c) {
+    if (!c.ibusAsked || !c.ibus || !textFieldFocused(ibusState(*c.ibus))) return c.lastKey;
+    awaitState(*c.ibus, Clock::now() + keysToEngineWait, [&](const IBusState& state) {
+        return state.keysSeen - c.ibusKeysBefore >= c.keysSinceEngaged;
+    });
+    return Clock::now();
 }
 
 bool commitThroughIBus(Compositor& c, std::span<const uint16_t> units) {

@@ -30,8 +30,12 @@ namespace {
 using xkb::exactly;
 using xkb::Wanted;
 
-// The least time between two keys sent to mutter.
+// The least time between two keys sent to mutter, and after a key that changed the modifiers:
+// gnome-shell hands each key to IBus before it applies the key, and sends the client the
+// modifiers as they are then; a key that follows a modifier's release within 5 ms or so arrives
+// with that modifier still on now and then ("~`" typed as "~~").
 constexpr auto mutterKeyPace = std::chrono::milliseconds(5);
+constexpr auto mutterModifierPace = std::chrono::milliseconds(20);
 
 // How long a client is given to take a new keymap before a key is pressed on it.
 constexpr auto settleDelay = std::chrono::milliseconds(20);
@@ -97,12 +101,17 @@ void sendKey(Compositor& c, xkb_keycode_t keycode, bool down) {
     } else if (c.device == Device::mutter) {
         // gnome-shell hands each key to its input method before applying it: keys faster than
         // that arrive with the modifiers of the keys before them.
-        sleepUntil(c.lastKey + mutterKeyPace);
+        sleepUntil(std::max(c.lastKey + (c.modifiersChanged ? mutterModifierPace : mutterKeyPace),
+                            ibusHasKeys(c) + mutterKeyPace));
         remoteKey(*c.remote, keycode - 8, down);
         if (c.ibusAsked) ++c.keysSinceEngaged;
     } else
         zwp_virtual_keyboard_v1_key(c.keyboard, now(), keycode - 8, state);
-    xkb_state_update_key(c.state.get(), keycode, down ? XKB_KEY_DOWN : XKB_KEY_UP);
+    constexpr auto modifiers = XKB_STATE_MODS_DEPRESSED | XKB_STATE_MODS_LATCHED |
+                               XKB_STATE_MODS_LOCKED | XKB_STATE_LAYOUT_EFFECTIVE;
+    c.modifiersChanged =
+        (xkb_state_update_key(c.state.get(), keycode, down ? XKB_KEY_DOWN : XKB_KEY_UP) &
+         modifiers) != 0;
     sendModifiers(c);
     c.lastKey = Clock::now();
 }
@@ -353,8 +362,10 @@ bool onKeys(const Compositor& c, std::span<const uint16_t> units) {
 }
 
 bool canType(Compositor& c, std::span<const uint16_t> units) {
-    if (c.device == Device::wlroots || takesKeysyms(c) || onKeys(c, units)) return true;
-    return c.device == Device::mutter && ibusRoute(c);
+    if (c.device == Device::wlroots || takesKeysyms(c)) return true;
+    bool keys = onKeys(c, units);
+    if (c.device == Device::mutter) return ibusRoute(c, !keys) || keys;
+    return keys;
 }
 
 void expectText(Compositor& c, std::span<const uint16_t> units) {
