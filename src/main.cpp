@@ -7,33 +7,29 @@
 #include "keyboard/keyboard.h"
 #include "platform/event_services.h"
 #include "support/held.h"
+#include "support/standard_streams.h"
 #include "support/stop.h"
 #include "support/wait.h"
 
-#include <csignal>
 #include <cstring>
+#include <string>
 #include <string_view>
-#include <unistd.h>
 
 namespace {
 
-constexpr std::string_view usage =
-    "usage: vantrel [--version | --help]\n"
-    "Drives the mouse and the keyboard: reads one JSON request per line on standard input and\n"
-    "writes one JSON reply per line on standard output when the request's input has been\n"
-    "delivered, for example\n"
-    "  {\"id\":1,\"action\":\"left_click\",\"x\":100,\"y\":200}  ->  {\"id\":1,\"ok\":true}\n"
-    "It ends, releasing what it holds, at the end of its input, when the reader of its replies\n"
-    "has gone, or on SIGTERM, SIGINT, SIGHUP or SIGQUIT. See vantrel(1) for every action.\n";
-
-// Writes the whole text to standard output; false when it cannot.
-bool writeAll(std::string_view text) {
-    while (!text.empty()) {
-        ssize_t written = ::write(STDOUT_FILENO, text.data(), text.size());
-        if (written < 0) return false;
-        text.remove_prefix(static_cast<size_t>(written));
-    }
-    return true;
+std::string usage() {
+    return std::string("usage: vantrel [--version | --help]\n"
+                       "Drives the mouse and the keyboard: reads one JSON request per line on "
+                       "standard input and\n"
+                       "writes one JSON reply per line on standard output when the request's input "
+                       "has been\n"
+                       "delivered, for example\n"
+                       "  {\"id\":1,\"action\":\"left_click\",\"x\":100,\"y\":200}  ->  "
+                       "{\"id\":1,\"ok\":true}\n"
+                       "It ends, releasing what it holds, at the end of its input, when the reader "
+                       "of its replies\n"
+                       "has gone, or on ") +
+           std::string(vantrel::stopRequestNames) + ". See vantrel(1) for every action.\n";
 }
 
 // How long a mouse button still held at the end of input waits for the sign that the driver
@@ -45,15 +41,15 @@ constexpr auto endOfInputGrace = std::chrono::milliseconds(20);
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--version") == 0)
-        return writeAll("vantrel " VANTREL_VERSION "\n") ? 0 : 1;
-    if (argc > 1 && std::strcmp(argv[1], "--help") == 0) return writeAll(usage) ? 0 : 1;
-    // A reader that closes its end must not kill the process: the failed write tells the loop.
-    std::signal(SIGPIPE, SIG_IGN);
+        return vantrel::writeOutput("vantrel " VANTREL_VERSION "\n") ? 0 : 1;
+    if (argc > 1 && std::strcmp(argv[1], "--help") == 0)
+        return vantrel::writeOutput(usage()) ? 0 : 1;
+    vantrel::prepareStandardStreams();
     vantrel::catchStopSignals();
     vantrel::keyCodes();
     vantrel::accessibilityActions();
     vantrel::platform::openEventServices();
-    vantrel::LoopEnd end = vantrel::runRequestLoop(STDIN_FILENO);
+    vantrel::LoopEnd end = vantrel::runRequestLoop();
     if (end == vantrel::LoopEnd::endOfInput) {
         // At the end of input a mouse button stays held, since a caller may press in one
         // short-lived process and release in the next; keys are let go, as nothing later could

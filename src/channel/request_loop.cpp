@@ -3,15 +3,13 @@
 #include "channel/writer.h"
 #include "dispatch/dispatcher.h"
 #include "platform/event_services.h"
+#include "support/standard_streams.h"
 #include "support/stop.h"
-#include "support/wait.h"
 
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
 #include <cstring>
 #include <limits>
-#include <unistd.h>
 
 namespace vantrel {
 
@@ -187,7 +185,7 @@ bool handleLine(std::string_view line) {
     return emit(errorReply(0, "invalid json"));
 }
 
-LoopEnd runRequestLoop(int fd) {
+LoopEnd runRequestLoop() {
     std::string line;
     bool tooLarge = false;
     // One byte of slack beyond the limit holds the carriage return of a line at the limit.
@@ -208,17 +206,17 @@ LoopEnd runRequestLoop(int fd) {
             // A stop ends the wait: a stop signal, or the reader of the replies gone. While the
             // wait lasts, the platform may give back what it took for the requests before.
             uint32_t later = platform::whileIdle();
-            Wake wake = later == 0
-                            ? (waitReadable(fd) ? Wake::readable : Wake::stop)
-                            : waitUntil(WaitClock::now() + std::chrono::microseconds(later), fd);
+            Wake wake =
+                waitForInput(later == 0 ? WaitClock::time_point::max()
+                                        : WaitClock::now() + std::chrono::microseconds(later));
             if (wake == Wake::elapsed) continue;
             if (wake == Wake::stop) {
                 stopIfSignalled();
                 continue;
             }
-            ssize_t got = ::read(fd, buffer.data(), buffer.size());
-            if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
-            if (got <= 0) break;
+            long got = readInput(buffer.data(), buffer.size());
+            if (got < 0) continue;
+            if (got == 0) break;
             std::string_view chunk(buffer.data(), static_cast<size_t>(got));
             while (!chunk.empty()) {
                 size_t end = chunk.find('\n');

@@ -18,9 +18,9 @@ enum class LoopEnd {
     stopped,    // a stop signal came (support/stop.h); the interrupted request got no reply
 };
 
-// Reads `fd` until it ends (or fails), handling each line. Lines still queued when the reader
-// has gone or a stop signal came are not run.
-LoopEnd runRequestLoop(int fd);
+// Reads standard input until it ends (or fails), handling each line. Lines still queued when the
+// reader has gone or a stop signal came are not run.
+LoopEnd runRequestLoop();
 
 // One line, without its line feed or the carriage return before it: repairs, trims and parses it,
 // then hands the object to the dispatcher or answers it with the invalid-json reply. A blank line

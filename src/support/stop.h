@@ -1,12 +1,17 @@
 #pragma once
-// Stopping. SIGTERM, SIGINT, SIGHUP and SIGQUIT are recorded by a handler that does nothing else,
-// and the action in progress unwinds at its next pause, so that what vantrel holds can be released
-// before the process dies of the same signal. The reader of standard output going away stops an
-// action the same way, and so does the loss of the connection the action posts through, which
-// ends only that action.
+// Stopping. Stop requests (on POSIX systems SIGTERM, SIGINT, SIGHUP and SIGQUIT; on Windows the
+// console's Ctrl+C, Ctrl+Break, close, log-off and shut-down events) are recorded by a handler
+// that does nothing else, and the action in progress unwinds at its next pause, so that what
+// vantrel holds can be released before the process ends as the request asks. The reader of
+// standard output going away stops an action the same way, and so does the loss of the
+// connection the action posts through, which ends only that action.
+//
+// Recording and ending are per operating system (support/posix, support/windows); the build
+// picks one. What follows a stop is the same everywhere.
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vantrel {
 
@@ -24,11 +29,15 @@ struct ConnectionLost {
     std::string detail;
 };
 
-// Blocks the stop signals (they are taken only inside the waits of support/wait.h) and installs
-// their recording handlers. Called once, first thing.
+// The stop requests of this system, as the usage text names them.
+extern const std::string_view stopRequestNames;
+
+// Installs the recording of stop requests. On POSIX systems the stop signals are blocked, and
+// taken only inside the waits of support/wait.h. Called once, first thing.
 void catchStopSignals();
 
-// The stop signal recorded, or 0.
+// The stop request recorded, as a signal number (Windows: SIGINT for Ctrl+C, SIGBREAK for
+// Ctrl+Break, SIGTERM for the others), or 0.
 int stopSignal();
 
 // Pauses `microseconds` through the platform, then throws what stops the action, if anything
@@ -41,8 +50,10 @@ void stopIfSignalled();
 // Throws ConnectionLost if the platform says its connection broke.
 void stopIfConnectionLost();
 
-// Restores the signal's default disposition, unblocks it and raises it, so that the parent sees
-// the process die of the signal it sent.
+// Ends the process as the stop request would have: on POSIX systems the signal's default
+// disposition is restored and the signal raised, so that the parent sees the process die of the
+// signal it sent; on Windows the process exits with the status of a console process that Ctrl+C
+// ended (STATUS_CONTROL_C_EXIT).
 [[noreturn]] void dieOf(int signal);
 
 } // namespace vantrel

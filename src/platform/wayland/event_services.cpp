@@ -14,7 +14,7 @@
 #include "platform/wayland/compositor.h"
 #include "platform/wayland/layer.h"
 #include "support/pace.h"
-#include "support/wait.h"
+#include "support/posix/fd_wait.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "virtual-pointer-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"

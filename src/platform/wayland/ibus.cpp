@@ -10,7 +10,7 @@
 
 #include "platform/wayland/ibus.h"
 
-#include "support/wait.h"
+#include "support/posix/fd_wait.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

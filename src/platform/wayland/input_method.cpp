@@ -12,7 +12,7 @@
 
 #include "input-method-unstable-v2-client-protocol.h"
 #include "platform/wayland/compositor.h"
-#include "support/wait.h"
+#include "support/posix/fd_wait.h"
 
 #include <algorithm>
 #include <cstdio>

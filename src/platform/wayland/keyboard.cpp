@@ -14,7 +14,7 @@
 
 #include "fake-input-client-protocol.h"
 #include "platform/wayland/compositor.h"
-#include "support/wait.h"
+#include "support/posix/fd_wait.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
 #include <sys/mman.h>

@@ -4,7 +4,7 @@
 
 #include "platform/wayland/remote_desktop.h"
 
-#include "support/wait.h"
+#include "support/posix/fd_wait.h"
 
 #include <systemd/sd-bus.h>
 

@@ -5,7 +5,7 @@
 
 #include "platform/event_services.h"
 #include "platform/xkb/keysyms.h"
-#include "support/wait.h"
+#include "support/posix/fd_wait.h"
 
 #include <xcb/xcb.h>
 #include <xkbcommon/xkbcommon.h>

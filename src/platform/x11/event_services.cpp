@@ -8,7 +8,7 @@
 #include "platform/x11/display.h"
 #include "platform/x11/layer.h"
 #include "support/pace.h"
-#include "support/wait.h"
+#include "support/posix/fd_wait.h"
 
 #include "platform/x11/xkb_protocol.h"
 #include <xcb/randr.h>

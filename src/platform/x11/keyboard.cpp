@@ -11,7 +11,7 @@
 #include "platform/x11/display.h"
 
 #include "platform/x11/xkb_protocol.h"
-#include "support/wait.h"
+#include "support/posix/fd_wait.h"
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 #include <xkbcommon/xkbcommon-x11.h>
