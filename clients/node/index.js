@@ -137,9 +137,15 @@ function suggest(name, names) {
   return close.length ? `; did you mean ${close.join(', ')}?` : '';
 }
 
-// Every client still open when the program's process exits stops its vantrel.
+// Windows has no signals: Node's kill() terminates the process there, and a terminated
+// vantrel releases nothing. Ending its input instead makes it let go of its keys and end.
+const WINDOWS = process.platform === 'win32';
+
+// Every client still open when the program's process exits stops its vantrel (on Windows the
+// exit closes its input, which ends it).
 const open = new Set();
 process.on('exit', () => {
+  if (WINDOWS) return;
   for (const client of open) client.child.kill('SIGTERM');
 });
 
@@ -197,11 +203,13 @@ export class Vantrel {
     for (const w of waiting) w.fail(error);
   }
 
-  // SIGTERM, then SIGKILL after the grace period; resolves once the process is gone.
+  // SIGTERM (on Windows the end of its input), then SIGKILL after the grace period; resolves
+  // once the process is gone.
   #stop() {
     if (this.ended) return this.exited;
     this.child.ref(); // its end must be seen, even with nothing else to keep the loop alive
-    this.child.kill('SIGTERM');
+    if (WINDOWS) this.child.stdin.end();
+    else this.child.kill('SIGTERM');
     const timer = setTimeout(() => this.child.kill('SIGKILL'), STOP_GRACE_MS);
     return this.exited.then((ended) => {
       clearTimeout(timer);

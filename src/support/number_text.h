@@ -37,7 +37,8 @@ inline void appendShortestDouble(std::string& out, double value) {
     if (exponent >= digits - 1)
         fixed += mantissa + std::string(static_cast<size_t>(exponent - digits + 1), '0');
     else if (exponent >= 0)
-        fixed += mantissa.insert(static_cast<size_t>(exponent + 1), ".");
+        fixed += mantissa.substr(0, static_cast<size_t>(exponent + 1)) + "." +
+                 mantissa.substr(static_cast<size_t>(exponent + 1));
     else
         fixed += "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + mantissa;
     out += fixed.size() <= std::strlen(scientific) ? fixed : std::string(scientific);

@@ -20,7 +20,8 @@ import json
 import math
 import numbers
 import os
-import selectors
+import queue
+import signal
 import shutil
 import subprocess
 import threading
@@ -52,9 +53,11 @@ BASE_TIMEOUT = 5.0
 # How long a vantrel that is being stopped has after SIGTERM before SIGKILL, in seconds.
 STOP_GRACE = 2.0
 
-# The longest single wait on the pipe: longer waits go round in steps of this (select takes no
-# timeout beyond what a C long of milliseconds holds on some platforms).
+# The longest single wait for a reply: longer waits go round in steps of this (a lock's wait
+# takes no timeout beyond what the platform's threads allow).
 _WAIT_STEP = 3600.0
+
+_WINDOWS = os.name == "nt"
 
 _OPPOSITE = {"up": "down", "down": "up", "left": "right", "right": "left"}
 
@@ -108,7 +111,8 @@ class ReplyTimeout(VantrelError):
 
 
 def _find_binary(binary: Optional[str]) -> str:
-    found = binary or os.environ.get("VANTREL_BINARY") or shutil.which("vantrel")
+    found = (binary or os.environ.get("VANTREL_BINARY") or shutil.which("vantrel") or
+             (shutil.which("vantrel.exe") if _WINDOWS else None))
     if not found:
         raise VantrelError("no vantrel binary: pass binary=, set VANTREL_BINARY or put it on PATH")
     return found
@@ -211,16 +215,27 @@ class Vantrel:
                  timeout: float = BASE_TIMEOUT, stderr: Any = subprocess.DEVNULL):
         environment = dict(os.environ)
         environment.update(env or {})
+        # On Windows vantrel gets a process group of its own, so that a stop can be sent to it
+        # (Ctrl+Break) and to nothing else; terminating it would leave what it holds held.
+        flags = subprocess.CREATE_NEW_PROCESS_GROUP if _WINDOWS else 0
         self._process = subprocess.Popen([_find_binary(binary)], stdin=subprocess.PIPE,
-                                         stdout=subprocess.PIPE, stderr=stderr, env=environment)
+                                         stdout=subprocess.PIPE, stderr=stderr, env=environment,
+                                         creationflags=flags)
         self._timeout = _number("timeout", timeout)
         self._next_id = 1
         self._pending = b""
         self._lock = threading.RLock()
         self._closed = False
         self._key_names: Optional[Tuple[List[str], List[str]]] = None
-        self._selector = selectors.DefaultSelector()
-        self._selector.register(self._process.stdout, selectors.EVENT_READ)
+        # Replies are read by a thread of the client's own, which hands over what it reads: a
+        # wait with a timeout on a pipe is select() on POSIX systems, which Windows lacks for
+        # pipes; a queue's wait works everywhere. None in the queue: the output has ended.
+        self._chunks: "queue.Queue[Optional[bytes]]" = queue.Queue()
+        self._ended = False
+        self._reader = threading.Thread(target=self._read_output,
+                                        args=(self._process.stdout, self._chunks), daemon=True,
+                                        name="vantrel replies")
+        self._reader.start()
         _open_clients.add(self)
 
     # The process
@@ -246,15 +261,34 @@ class Vantrel:
                 self._process.wait(timeout)
             except subprocess.TimeoutExpired:
                 self._stop()
-            self._selector.close()
-            self._process.stdout.close()
+            # The reader sees the end of the output once the process has gone; its descriptor
+            # is closed only then, so that a number reused meanwhile is never read.
+            self._reader.join(STOP_GRACE)
+            if not self._reader.is_alive():
+                self._process.stdout.close()
             return self._process.returncode
 
+    @staticmethod
+    def _read_output(stdout: Any, chunks: "queue.Queue[Optional[bytes]]") -> None:
+        try:
+            while True:
+                chunk = os.read(stdout.fileno(), 65536)
+                if not chunk:
+                    break
+                chunks.put(chunk)
+        except (OSError, ValueError):
+            pass
+        chunks.put(None)
+
     def _stop(self) -> None:
-        """SIGTERM, then SIGKILL after the grace period; returns once the process is gone."""
+        """SIGTERM (Ctrl+Break on Windows), then SIGKILL after the grace period; returns once
+        the process is gone."""
         if self._process.poll() is not None:
             return
-        self._process.terminate()
+        if _WINDOWS:
+            self._process.send_signal(signal.CTRL_BREAK_EVENT)
+        else:
+            self._process.terminate()
         try:
             self._process.wait(STOP_GRACE)
         except subprocess.TimeoutExpired:
@@ -325,14 +359,20 @@ class Vantrel:
         deadline = time.monotonic() + timeout
         while True:
             while b"\n" not in self._pending:
+                if self._ended:
+                    raise self._died()
                 left = deadline - time.monotonic()
-                if left <= 0 or not self._selector.select(min(left, _WAIT_STEP)):
+                try:
+                    if left <= 0:
+                        raise queue.Empty
+                    chunk = self._chunks.get(timeout=min(left, _WAIT_STEP))
+                except queue.Empty:
                     if time.monotonic() < deadline:
                         continue
                     self._stop()
-                    raise ReplyTimeout(f"no reply within {timeout:.3f} s")
-                chunk = os.read(self._process.stdout.fileno(), 65536)
-                if not chunk:
+                    raise ReplyTimeout(f"no reply within {timeout:.3f} s") from None
+                if chunk is None:
+                    self._ended = True
                     raise self._died()
                 self._pending += chunk
             line, _, self._pending = self._pending.partition(b"\n")
