@@ -10,6 +10,7 @@
 // up): the request then fails with that reason, and nothing more of it is pressed.
 
 #include "platform/event_services.h"
+#include "platform/record/event_record.h"
 #include "support/pace.h"
 #include "support/wait.h"
 
@@ -25,20 +26,6 @@
 #include <vector>
 
 namespace vantrel::platform {
-
-// An event as the core filled it; rendered when it is posted.
-struct EventRecord {
-    enum class Kind { position, mouse, key, scroll, system } kind = Kind::position;
-    Point location;
-    uint32_t type = 0;
-    uint32_t button = 0;
-    uint16_t keyCode = 0;
-    bool keyDown = false;
-    uint64_t flags = 0;
-    std::optional<std::vector<uint16_t>> text;
-    int32_t wheels[3] = {0, 0, 0};
-    SystemDefinedFields system;
-};
 
 namespace {
 
@@ -441,17 +428,15 @@ void postScroll(const EventRecord& event) {
     send(std::move(inputs));
 }
 
-EventRecord* makeRecord(EventRecord::Kind kind) {
-    auto* record = new EventRecord;
-    record->kind = kind;
-    return record;
-}
-
-// The integrity level of a process's token (SECURITY_MANDATORY_*_RID); none when it cannot be
-// read.
-std::optional<DWORD> integrityOf(HANDLE process) {
+// The integrity level of a process's token (SECURITY_MANDATORY_*_RID). None when it cannot be
+// read; `denied` then says whether the system refused to show it, as it does for a process of a
+// higher level than the caller's.
+std::optional<DWORD> integrityOf(HANDLE process, bool& denied) {
     HANDLE token = nullptr;
-    if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return std::nullopt;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token)) {
+        denied = GetLastError() == ERROR_ACCESS_DENIED;
+        return std::nullopt;
+    }
     std::optional<DWORD> level;
     DWORD size = 0;
     GetTokenInformation(token, TokenIntegrityLevel, nullptr, 0, &size);
@@ -465,11 +450,30 @@ std::optional<DWORD> integrityOf(HANDLE process) {
     return level;
 }
 
-} // namespace
-
-void EventRelease::operator()(EventRecord* event) const noexcept {
-    delete event;
+// Whether the foreground window belongs to a process of a higher integrity level than this
+// one's: one whose level is higher, or, for a process below the high level, one whose level
+// the system will not show.
+bool foregroundIsAbove() {
+    HWND foreground = GetForegroundWindow();
+    DWORD owner = 0;
+    if (foreground != nullptr) GetWindowThreadProcessId(foreground, &owner);
+    if (owner == 0 || owner == GetCurrentProcessId()) return false;
+    bool ownDenied = false, denied = false;
+    std::optional<DWORD> ours = integrityOf(GetCurrentProcess(), ownDenied);
+    if (!ours) return false;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner);
+    std::optional<DWORD> theirs;
+    if (process != nullptr) {
+        theirs = integrityOf(process, denied);
+        CloseHandle(process);
+    } else {
+        denied = GetLastError() == ERROR_ACCESS_DENIED;
+    }
+    if (theirs) return *theirs > *ours;
+    return denied && *ours < SECURITY_MANDATORY_HIGH_RID;
 }
+
+} // namespace
 
 void openEventServices() {
     // Coordinates are physical pixels: without this, a scaled display would hand the process
@@ -492,52 +496,8 @@ void closeEventServices() {
 Event createEvent() {
     std::optional<POINT> at = cursor();
     if (!at) return nullptr;
-    Event event(makeRecord(EventRecord::Kind::position));
+    Event event(new EventRecord);
     event->location = {static_cast<double>(at->x), static_cast<double>(at->y)};
-    return event;
-}
-
-Point eventLocation(const EventRecord& event) {
-    return event.location;
-}
-
-Event createMouseEvent(uint32_t type, Point location, uint32_t button) {
-    Event event(makeRecord(EventRecord::Kind::mouse));
-    event->type = type;
-    event->location = location;
-    event->button = button;
-    return event;
-}
-
-// Windows counts clicks itself, from the time and place of the presses.
-void setIntegerValueField(EventRecord&, uint32_t, int64_t) {}
-
-Event createKeyboardEvent(uint16_t virtualKey, bool keyDown) {
-    Event event(makeRecord(EventRecord::Kind::key));
-    event->keyCode = virtualKey;
-    event->keyDown = keyDown;
-    return event;
-}
-
-void setFlags(EventRecord& event, uint64_t flags) {
-    event.flags = flags;
-}
-
-void keyboardSetUnicodeString(EventRecord& event, std::span<const uint16_t> units) {
-    event.text.emplace(units.begin(), units.end());
-}
-
-Event createScrollWheelEvent2(uint32_t, uint32_t, int32_t wheel1, int32_t wheel2, int32_t wheel3) {
-    Event event(makeRecord(EventRecord::Kind::scroll));
-    event->wheels[0] = wheel1;
-    event->wheels[1] = wheel2;
-    event->wheels[2] = wheel3;
-    return event;
-}
-
-Event createSystemDefinedEvent(const SystemDefinedFields& fields) {
-    Event event(makeRecord(EventRecord::Kind::system));
-    event->system = fields;
     return event;
 }
 
@@ -580,21 +540,10 @@ bool isProcessTrusted() {
         return false;
     }
     CloseDesktop(desk);
-    HWND foreground = GetForegroundWindow();
-    DWORD owner = 0;
-    if (foreground != nullptr) GetWindowThreadProcessId(foreground, &owner);
-    if (owner != 0 && owner != GetCurrentProcessId()) {
-        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner);
-        std::optional<DWORD> theirs = process ? integrityOf(process) : std::nullopt;
-        std::optional<DWORD> ours = integrityOf(GetCurrentProcess());
-        if (process) CloseHandle(process);
-        if ((theirs && ours && *theirs > *ours) ||
-            (!process && ours && *ours < SECURITY_MANDATORY_HIGH_RID &&
-             GetLastError() == ERROR_ACCESS_DENIED)) {
-            s.untrusted = "windows: the foreground window belongs to a program of a higher "
-                          "integrity level (elevated), which refuses input from this process";
-            return false;
-        }
+    if (foregroundIsAbove()) {
+        s.untrusted = "windows: the foreground window belongs to a program of a higher integrity "
+                      "level (elevated), which refuses input from this process";
+        return false;
     }
     return true;
 }

@@ -1,9 +1,9 @@
 #pragma once
-// What the two xkbcommon-based layers (X11, Wayland) share: the event record the core fills, and
-// the keysyms of the core's key codes, typed text and media keys. Both render keysyms on the keys
-// of a keymap; they differ only in where the keymap comes from and how a key press is sent.
+// What the two xkbcommon-based layers (X11, Wayland) share: the keysyms of the core's key codes,
+// typed text and media keys. Both render keysyms on the keys of a keymap; they differ only in
+// where the keymap comes from and how a key press is sent.
 
-#include "platform/event_services.h"
+#include "platform/record/event_record.h"
 
 #include <xkbcommon/xkbcommon.h>
 
@@ -11,25 +11,6 @@
 #include <span>
 #include <utility>
 #include <vector>
-
-namespace vantrel::platform {
-
-// An event as the core filled it; rendered by the layer when it is posted.
-struct EventRecord {
-    enum class Kind { position, mouse, key, scroll, system } kind = Kind::position;
-    Point location;
-    uint32_t type = 0;
-    uint32_t button = 0;
-    std::optional<int64_t> clickState;
-    uint16_t keyCode = 0;
-    bool keyDown = false;
-    uint64_t flags = 0;
-    std::optional<std::vector<uint16_t>> text;
-    int32_t wheels[3] = {0, 0, 0};
-    SystemDefinedFields system;
-};
-
-} // namespace vantrel::platform
 
 namespace vantrel::platform::xkb {
 

@@ -1,6 +1,6 @@
-// The core's events as both xkbcommon-based layers keep them until they are posted.
+// The core's events as the layers that render them at posting keep them until then.
 
-#include "platform/xkb/keysyms.h"
+#include "platform/record/event_record.h"
 
 namespace vantrel::platform {
 
@@ -28,8 +28,8 @@ Event createMouseEvent(uint32_t type, Point location, uint32_t button) {
     return event;
 }
 
-// Neither X nor Wayland has a click-number field; the number only tells a layer which press
-// starts an action's clicks.
+// Neither X, Wayland nor Windows has a click-number field; the number only tells a layer which
+// press starts an action's clicks.
 void setIntegerValueField(EventRecord& event, uint32_t field, int64_t value) {
     if (field == mouseEventClickState) event.clickState = value;
 }
