@@ -134,6 +134,9 @@ struct Compositor {
     bool ibusAsked = false, ibusActivationAwaited = false;
     uint64_t ibusKeysBefore = 0, keysSinceEngaged = 0;
     uint64_t ibusFocus = 0; // the engine's focus change the commits last went to
+    // Whether the focused client has let a first report pass since it took the focus: it does
+    // not report the text around its cursor at all (foot), and gets rests.
+    bool ibusSilent = false;
     InputMethod inputMethod;
 
     // The layout's keymap (xkbcommon's defaults, which follow the XKB_DEFAULT_* convention), and

@@ -317,6 +317,10 @@ constexpr auto keysToEngineWait = std::chrono::milliseconds(200);
 // sent before that report is lost. A client that lets it pass once is given the rest from then
 // on, until the focus moves.
 constexpr auto reportWait = std::chrono::milliseconds(1000);
+// How long a client that has not reported the text around its cursor since it took the focus is
+// given for a first report, once: a client that never reports (foot), or reports only after
+// commits (Chromium), pays it once per focus.
+constexpr auto firstReportWait = std::chrono::milliseconds(500);
 
 // The daemon's placeholder context has the engine while no text field has the focus: what is
 // committed there goes nowhere.
@@ -380,7 +384,24 @@ bool commitThroughIBus(Compositor& c, std::span<const uint16_t> units) {
     if (uint64_t focus = ibusState(ibus).focusChanges; focus != c.ibusFocus) {
         c.ibusFocus = focus;
         method.reportsKeys = true;
+        c.ibusSilent = false;
     }
+    // Whether a report is to be waited for: from a client that reports, and from one that has
+    // not reported yet since it took the focus (a fresh GTK 4 entry reports its first keys only
+    // after a while, and a commit sent before that lands ahead of them), once.
+    auto awaitReport = [&](auto done) {
+        bool reported = ibusState(ibus).beforeCursor.has_value();
+        if (!method.reportsKeys || (!reported && c.ibusSilent)) {
+            sleepUntil(Clock::now() + keysRest);
+            return;
+        }
+        if (awaitState(ibus, Clock::now() + (reported ? reportWait : firstReportWait), done))
+            return;
+        if (ibusState(ibus).beforeCursor)
+            method.reportsKeys = false;
+        else
+            c.ibusSilent = true;
+    };
     if (method.keysSinceCommit) {
         if (c.remote) settleRemoteDesktop(*c.remote, true);
         awaitState(ibus, Clock::now() + keysToEngineWait, [&](const IBusState& state) {
@@ -389,11 +410,10 @@ bool commitThroughIBus(Compositor& c, std::span<const uint16_t> units) {
         auto handled = [&](const IBusState& state) {
             return state.beforeCursor && state.beforeCursor->ends_with(method.expected);
         };
-        if (ibusState(ibus).beforeCursor && !method.expected.empty() && method.reportsKeys) {
-            if (!awaitState(ibus, Clock::now() + reportWait, handled)) method.reportsKeys = false;
-        } else {
+        if (method.expected.empty())
             sleepUntil(Clock::now() + keysRest);
-        }
+        else
+            awaitReport(handled);
     }
     IBusState state = ibusState(ibus);
     if (!textFieldFocused(state)) {
@@ -407,7 +427,6 @@ bool commitThroughIBus(Compositor& c, std::span<const uint16_t> units) {
                                                     codePoints(units) + " cannot be committed");
     }
     std::string text = utf8Of(units);
-    bool reports = state.beforeCursor.has_value() && method.reportsKeys;
     commitIBus(ibus, text);
     method.expected = lastCharacters(text, comparedCharacters);
     method.keysSinceCommit = false;
@@ -415,11 +434,7 @@ bool commitThroughIBus(Compositor& c, std::span<const uint16_t> units) {
         return now.focusChanges != state.focusChanges ||
                (now.beforeCursor && now.beforeCursor->ends_with(method.expected));
     };
-    if (!reports) {
-        sleepUntil(Clock::now() + keysRest);
-    } else if (!awaitState(ibus, Clock::now() + reportWait, arrived)) {
-        method.reportsKeys = false;
-    }
+    awaitReport(arrived);
     if (ibusState(ibus).focusChanges != state.focusChanges)
         return ibusFailed(c, "the focus moved while " + codePoints(units) +
                                  " was committed, and it may not have arrived");
