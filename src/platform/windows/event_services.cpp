@@ -119,9 +119,11 @@ constexpr std::pair<uint16_t, VirtualKey> virtualKeyRows[] = {
     {59, {VK_LCONTROL}},
 };
 
-std::optional<VirtualKey> virtualKeyFor(uint16_t code) {
-    for (const auto& [keyCode, key] : virtualKeyRows)
-        if (keyCode == code) return key;
+// The virtual key a table gives `code`; none when it has no row for it.
+template <typename Code, size_t size>
+std::optional<VirtualKey> rowFor(const std::pair<Code, VirtualKey> (&rows)[size], Code code) {
+    for (const auto& [rowCode, key] : rows)
+        if (rowCode == code) return key;
     return std::nullopt;
 }
 
@@ -147,12 +149,6 @@ constexpr std::pair<uint32_t, VirtualKey> mediaRows[] = {
     {17, {VK_MEDIA_NEXT_TRACK, 0x19, true}},
     {18, {VK_MEDIA_PREV_TRACK, 0x10, true}},
 };
-
-std::optional<VirtualKey> mediaKeyFor(uint32_t keyType) {
-    for (const auto& [type, key] : mediaRows)
-        if (type == keyType) return key;
-    return std::nullopt;
-}
 
 INPUT keyInput(const VirtualKey& key, bool down) {
     INPUT input{};
@@ -221,8 +217,8 @@ bool isDown(WORD vk) {
 
 // The keys that type one character of text: the control characters as their keys (a line end,
 // whatever its form, is Return), every other UTF-16 unit as itself.
-std::vector<std::pair<bool, INPUT>> strokesOf(const std::vector<uint16_t>& units) {
-    std::vector<std::pair<bool, INPUT>> strokes; // (is a key, its down)
+std::vector<INPUT> strokesOf(const std::vector<uint16_t>& units) {
+    std::vector<INPUT> strokes; // their downs
     for (size_t i = 0; i < units.size(); ++i) {
         uint16_t unit = units[i];
         std::optional<VirtualKey> key;
@@ -249,7 +245,7 @@ std::vector<std::pair<bool, INPUT>> strokesOf(const std::vector<uint16_t>& units
         default:
             break;
         }
-        strokes.emplace_back(key.has_value(), key ? keyInput(*key, true) : unitInput(unit, true));
+        strokes.push_back(key ? keyInput(*key, true) : unitInput(unit, true));
     }
     return strokes;
 }
@@ -265,13 +261,11 @@ void postText(const EventRecord& event) {
     if (!event.keyDown) return releaseSlot(typedTextSlot);
     releaseSlot(typedTextSlot);
     if (!state().undelivered.empty()) return;
-    std::vector<std::pair<bool, INPUT>> strokes = strokesOf(*event.text);
-    if (strokes.empty()) return;
-    std::vector<INPUT> downs, ups;
-    for (const auto& [isKey, down] : strokes) {
-        downs.push_back(down);
+    std::vector<INPUT> downs = strokesOf(*event.text);
+    if (downs.empty()) return;
+    std::vector<INPUT> ups;
+    for (const INPUT& down : downs)
         ups.push_back(upOf(down));
-    }
     std::vector<INPUT> last{ups.back()};
     ups.pop_back();
     downs.insert(downs.end(), ups.begin(), ups.end());
@@ -284,7 +278,7 @@ void postKey(const EventRecord& event) {
     if (!event.keyDown) return releaseSlot(slot);
     releaseSlot(slot);
     if (!state().undelivered.empty()) return;
-    std::optional<VirtualKey> key = virtualKeyFor(event.keyCode);
+    std::optional<VirtualKey> key = rowFor(virtualKeyRows, event.keyCode);
     if (!key) return;
     // The modifiers of the flags that are not down already (pressed on their own by key_down,
     // or held by a person or another program) are pressed first; a modifier that is down stays
@@ -306,7 +300,7 @@ void postSystem(const EventRecord& event) {
     if (keyState == 0x0B) return releaseSlot(slot);
     if (keyState != 0x0A || !state().undelivered.empty()) return;
     releaseSlot(slot);
-    std::optional<VirtualKey> key = mediaKeyFor(keyType);
+    std::optional<VirtualKey> key = rowFor(mediaRows, keyType);
     if (!key) {
         state().undelivered =
             "windows: media key type " + std::to_string(keyType) + " has no virtual key";
@@ -386,9 +380,9 @@ void postMouse(const EventRecord& event) {
     ButtonFlags change = buttonFlags(event.type, event.button);
     uint32_t slot = buttonSlotBase + event.button;
     std::vector<INPUT> inputs;
-    std::optional<POINT> at = cursor();
-    if (change.flags == 0 || !at || at->x != std::lround(event.location.x) ||
-        at->y != std::lround(event.location.y))
+    // A press or release where the pointer is already goes without a move; a move always goes.
+    std::optional<POINT> at = change.flags != 0 ? cursor() : std::nullopt;
+    if (!at || at->x != std::lround(event.location.x) || at->y != std::lround(event.location.y))
         inputs.push_back(moveInput(event.location));
     if (change.flags != 0) {
         INPUT button{};

@@ -45,21 +45,19 @@ Wake waitHandles(HANDLE extra, WaitClock::time_point deadline) {
         LARGE_INTEGER due;
         due.QuadPart = -std::max<long long>(
             1, std::chrono::duration_cast<std::chrono::nanoseconds>(until - now).count() / 100);
-        HANDLE handles[3] = {stopEvent(), waitTimer(), extra};
-        DWORD count = extra != nullptr ? 3 : 2;
-        if (!SetWaitableTimer(handles[1], &due, 0, nullptr, nullptr, FALSE)) {
-            // No timer: a wait of whole milliseconds, rounded up.
-            count = extra != nullptr ? 2 : 1;
-            handles[1] = extra;
-            auto ms = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
-            DWORD result = WaitForMultipleObjects(count, handles, FALSE, static_cast<DWORD>(ms));
-            if (result == WAIT_OBJECT_0) return Wake::stop;
-            if (result == WAIT_OBJECT_0 + 1) return Wake::readable;
-            continue;
+        // The stop event first, then the input when there is one, then the timer; without a
+        // timer, a wait of whole milliseconds, rounded up.
+        HANDLE handles[3] = {stopEvent(), extra, nullptr};
+        DWORD count = extra != nullptr ? 2 : 1;
+        DWORD timeout =
+            static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count());
+        if (SetWaitableTimer(waitTimer(), &due, 0, nullptr, nullptr, FALSE)) {
+            handles[count++] = waitTimer();
+            timeout = INFINITE;
         }
-        DWORD result = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+        DWORD result = WaitForMultipleObjects(count, handles, FALSE, timeout);
         if (result == WAIT_OBJECT_0) return Wake::stop;
-        if (result == WAIT_OBJECT_0 + 2) return Wake::readable;
+        if (extra != nullptr && result == WAIT_OBJECT_0 + 1) return Wake::readable;
         if (result == WAIT_FAILED) return Wake::stop;
     }
 }
