@@ -591,6 +591,29 @@ bool holdsCutEmoji(const std::string& text) {
            text.find("\xEF\x9A") != std::string::npos || text.find("\xEF\x9B") != std::string::npos;
 }
 
+// What a typist of the emoji U+1F400 onwards (`count` of them) was answered, against what
+// arrived in `all`: nothing twice; with ok, all of them; with an error, every one before the
+// cluster it names (no commit before the ones it says may be lost was lost unseen).
+void expectEmojiAsAnswered(const json& reply, const std::string& all, char32_t count) {
+    char32_t named = count;
+    if (reply["ok"] != true) {
+        EXPECT_EQ(reply["error"], "input not delivered") << reply.dump();
+        std::string detail = reply.value("detail", "");
+        size_t at = detail.find("U+1F4");
+        ASSERT_NE(at, std::string::npos) << detail;
+        named = static_cast<char32_t>(std::stoul(detail.substr(at + 2, 5), nullptr, 16)) - 0x1F400;
+    }
+    for (char32_t c = 0; c < count; ++c) {
+        size_t arrived = occurrences(all, utf8(0x1F400 + c));
+        if (c < named) {
+            EXPECT_EQ(arrived, 1u)
+                << "U+" << std::hex << 0x1F400 + c << " in " << all << " after " << reply.dump();
+        } else {
+            EXPECT_LE(arrived, 1u) << all;
+        }
+    }
+}
+
 // The first vantrel becomes the seat's input method and goes idle; a second one's text beyond
 // the Basic Multilingual Plane still arrives whole (the first gives the seat back), in a
 // terminal and in a browser, which would show it cut if it went on keys.
@@ -669,8 +692,7 @@ TEST_F(WaylandTest, TextArrivesWholeWhileAnotherVantrelClicksBetweenTerminals) {
     Vantrel mover(VANTREL_EXECUTABLE, sway_->vantrelEnvironment(), dir_.path + "/mover.err");
     // sway puts the two side by side, each half of the 1280 by 800 output.
     EXPECT_EQ(answer(typist, {{"id", 1}, {"action", "left_click"}, {"x", 300}, {"y", 400}}), ok());
-    // The mover connects first: a keyboard that joins the seat mid-text makes foot state its
-    // text input afresh, and foot drops a commit that crosses that (see the README).
+    // The mover connects first: a keyboard that joins the seat is another case (below).
     EXPECT_EQ(answer(mover, {{"id", 99}, {"action", "mouse_move"}, {"x", 300}, {"y", 400}}), ok());
     std::string text;
     for (char32_t c = 0; c < 60; ++c)
@@ -692,24 +714,51 @@ TEST_F(WaylandTest, TextArrivesWholeWhileAnotherVantrelClicksBetweenTerminals) {
         std::this_thread::sleep_for(100ms);
         both = readAll(dir_.path + "/left.txt") + readAll(dir_.path + "/right.txt");
     }
-    size_t arrived = 0;
-    for (char32_t c = 0; c < 60; ++c)
-        arrived += occurrences(both, utf8(0x1F400 + c));
+    expectEmojiAsAnswered(reply, both, 60);
     if (reply["ok"] == true) {
-        EXPECT_EQ(arrived, 60u) << both;
         EXPECT_EQ(occurrences(both, "x"), 20u) << both;
-    } else {
-        EXPECT_EQ(reply["error"], "input not delivered") << reply.dump();
     }
     EXPECT_EQ(mover.finish(), 0);
     EXPECT_EQ(readAll(dir_.path + "/mover.err"), "");
 }
 
+// foot states its text input afresh when a keyboard joins the seat (another vantrel connecting)
+// and drops a commit answered against its earlier state: 1 or 2 of 60 were lost, with ok, in
+// half the runs before the request watched for it.
+TEST_F(WaylandTest, AKeyboardJoiningTheSeatMidTextLosesNoCommitUnseen) {
+    Process terminal = foot();
+    Vantrel& typist = vantrel();
+    std::string text;
+    for (char32_t c = 0; c < 60; ++c)
+        text += utf8(0x1F400 + c);
+    typist.send({{"id", 1}, {"action", "type"}, {"text", text}});
+    std::vector<std::unique_ptr<Vantrel>> joining;
+    for (int i = 0; i < 4; ++i) {
+        std::this_thread::sleep_for(50ms);
+        joining.push_back(std::make_unique<Vantrel>(VANTREL_EXECUTABLE, sway_->vantrelEnvironment(),
+                                                    dir_.path + "/joining.err"));
+        EXPECT_EQ(answer(*joining.back(),
+                         {{"id", i}, {"action", "mouse_move"}, {"x", 10 + i}, {"y", 10}}),
+                  ok());
+    }
+    json reply = typist.reply();
+    std::string all, previous = "-";
+    for (int i = 0; i < 50 && all != previous; ++i) {
+        previous = all;
+        std::this_thread::sleep_for(100ms);
+        all = readAll(dir_.path + "/typed.txt");
+    }
+    expectEmojiAsAnswered(reply, all, 60);
+    for (auto& v : joining)
+        EXPECT_EQ(v->finish(), 0);
+    EXPECT_EQ(readAll(dir_.path + "/joining.err"), "");
+}
+
 // One vantrel types while another moves the focus between two fields of the page with Tab: the
-// text is shared between the fields, and every character that arrives arrives whole and once, in
-// whichever field. (When the page itself moves its focus, it tells the compositor only after it
-// has dropped a commit that crossed the move: a cluster can then be lost while the request
-// answers ok, which vantrel has no way to see; see the README.)
+// page moves its focus itself, and tells the compositor only after it has dropped a commit that
+// met the move (1 to 3 of 60 lost, with ok, in most runs before the request watched for it).
+// Every character that arrives arrives whole and once, in whichever field, and none is lost
+// unless the request fails naming it or one before it.
 TEST_F(WaylandTest, TextArrivesWholeWhileAnotherVantrelMovesTheFocus) {
     if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";
     Vantrel& typist = vantrel();
@@ -738,11 +787,7 @@ TEST_F(WaylandTest, TextArrivesWholeWhileAnotherVantrelMovesTheFocus) {
                browser.evaluate("document.getElementById('second').value").get<std::string>();
     }
     EXPECT_FALSE(holdsCutEmoji(both)) << both;
-    for (char32_t c = 0; c < 60; ++c)
-        EXPECT_LE(occurrences(both, utf8(0x1F400 + c)), 1u) << both;
-    if (reply["ok"] != true) {
-        EXPECT_EQ(reply["error"], "input not delivered") << reply.dump();
-    }
+    expectEmojiAsAnswered(reply, both, 60);
     EXPECT_EQ(mover.finish(), 0);
     EXPECT_EQ(readAll(dir_.path + "/mover.err"), "");
 }

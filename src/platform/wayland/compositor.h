@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -97,8 +98,23 @@ struct InputMethod {
     // When the focused client last stopped taking text (another program moved the focus, say),
     // and when vantrel last committed: the seat's input method is given back once idle.
     Clock::time_point deactivatedAt, lastUse;
-    // How many times the focused client stopped taking text.
+    // How many times the focused client stopped taking text, or stated it afresh.
     uint32_t deactivations = 0;
+    bool activated = false; // an activate came since the last done
+    // The last commit, and the code points of those of the last `commitSettle`, oldest first.
+    // A client that moves its focus itself tells the compositor only after it has dropped the
+    // commits that met the move, so a focus moved by another program soon after a commit means
+    // it may be lost (`crossed` names the oldest that may).
+    Clock::time_point committedAt;
+    std::deque<std::pair<Clock::time_point, std::string>> recentCommits;
+    std::string crossed;
+    // Commits to the client since it last took text, and whether it answers each by stating its
+    // text input again (Chromium, GTK) or states it only when something else changes (foot):
+    // for the latter, a state soon after a commit is a restating that may have crossed it.
+    uint32_t commits = 0;
+    enum class Answers { unknown, yes, no } answers = Answers::unknown;
+    bool answered = false; // a state came since the last commit
+    bool reported = false; // the state the next done completes holds the client's text
 };
 
 // How events reach the compositor: wlroots' virtual pointer and keyboard, with a keymap of
@@ -207,6 +223,9 @@ inline constexpr auto idleKeep = std::chrono::seconds(1);
 void typedOnKeys(Compositor& c, std::span<const uint16_t> units);
 // A button went down or up: the focus may move.
 void clicked(Compositor& c);
+// Why a commit of this request may not have reached the client (see InputMethod::crossed), in
+// `undelivered`; with `settle`, after waiting until the last commit is far enough behind.
+void checkCommits(Compositor& c, bool settle);
 void destroyInputMethod(Compositor& c);
 
 // GNOME: characters the layout lacks are committed through IBus, by vantrel's own engine made

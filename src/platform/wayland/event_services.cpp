@@ -701,6 +701,7 @@ void replyWritten(std::string_view) {
     if (!current) return;
     current->upcoming.clear();
     current->undelivered.clear();
+    current->inputMethod.crossed.clear();
     wayland::endIBus(*current, false);
     if (current->remote) wayland::forgetRemoteRefusal(*current->remote);
     if (!wayland::broken(*current)) wl_display_flush(current->display.get());
@@ -712,6 +713,7 @@ std::string_view undeliveredInput() {
     if (!current) return {};
     if (current->remote && current->undelivered.empty())
         current->undelivered = wayland::settleRemoteDesktop(*current->remote, true);
+    if (!wayland::broken(*current)) wayland::checkCommits(*current, true);
     return current->undelivered;
 }
 

@@ -384,6 +384,7 @@ void expectText(Compositor& c, std::span<const uint16_t> units) {
 // Once part of a request could not be delivered, nothing more of it is pressed: the request
 // fails, and text typed after a gap would only do harm. What is held is still released.
 void postKey(Compositor& c, const EventRecord& event) {
+    if (event.keyDown) checkCommits(c, false);
     if (event.keyDown && !c.undelivered.empty()) return;
     if (event.text) {
         // The key down types the characters and holds the last one; the key up releases it.
