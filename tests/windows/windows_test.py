@@ -67,7 +67,9 @@ class Logger:
         self.output = Lines(self.process.stdout)
         self.events = []
         ready = self._next(60)
-        assert ready is not None and ready.get("ready"), f"the logger did not start: {ready}"
+        if ready is None or not ready.get("ready"):
+            self.stop()
+            raise AssertionError(f"the logger did not start: {ready}")
         self.origin = (ready["x"], ready["y"])
 
     def _next(self, timeout):
@@ -270,6 +272,31 @@ class WindowsTest(unittest.TestCase):
         self.assertIn(events[0]["vk"], (VK_SHIFT, VK_LSHIFT))
         self.assertEqual(events[-1]["event"], "key_up")
         self.assertIn(events[-1]["vk"], (VK_SHIFT, VK_LSHIFT))
+
+    def test_modifiers_another_program_holds_are_never_carried(self):
+        other = Vantrel(self.env)
+        self.addCleanup(other.stop)
+        other.ok("key_down", text="ctrl")
+        self.logger.clear()
+        # Under another program's Control, text would be shortcuts and a key would carry it.
+        for action, text in (("type", "abc"), ("key", "a"), ("key", "shift+a")):
+            reply = self.vantrel.request(action, text=text)
+            self.assertEqual(reply.get("error"), "input not delivered", reply)
+            self.assertIn("Control held by another program", reply.get("detail", ""))
+        self.assertEqual([e for e in self.logger.collect() if e["event"] == "char"], [])
+        # A combination that names it is what was asked, and leaves it down.
+        self.vantrel.ok("key", text="ctrl+a")
+        self.assertEqual(chars(self.logger.collect()), [1])
+        other.ok("key_up", text="ctrl")
+        other.ok("key_down", text="shift")
+        self.logger.clear()
+        # Under Shift, characters sent as themselves arrive as they are; Tab would go back.
+        self.vantrel.ok("type", text="aB")
+        reply = self.vantrel.request("type", text="c\td")
+        self.assertIn("Shift held by another program", reply.get("detail", ""))
+        self.assertEqual(chars(self.logger.collect()), [ord("a"), ord("B"), ord("c")])
+        other.ok("key_up", text="shift")
+        self.vantrel.ok("type", text="e")
 
     def test_media_keys_press_their_virtual_keys_with_scan_codes(self):
         # NX_KEYTYPE_SOUND_UP (0) and NX_KEYTYPE_PLAY (16).

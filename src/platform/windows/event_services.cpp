@@ -215,6 +215,46 @@ bool isDown(WORD vk) {
     return (GetAsyncKeyState(vk) & 0x8000) != 0;
 }
 
+// The modifier keys by family, as a combination's flags name them.
+struct ModifierFamily {
+    uint64_t flag;
+    const char* name;
+    WORD left, right;
+};
+constexpr ModifierFamily modifierFamilies[] = {
+    {flagMaskShift, "Shift", VK_LSHIFT, VK_RSHIFT},
+    {flagMaskControl, "Control", VK_LCONTROL, VK_RCONTROL},
+    {flagMaskAlternate, "Alt", VK_LMENU, VK_RMENU},
+    {flagMaskCommand, "Windows", VK_LWIN, VK_RWIN}};
+
+// The flags of the modifiers that are down while vantrel holds no key of theirs: a person's,
+// another program's, another vantrel's.
+uint64_t foreignModifiers() {
+    uint64_t foreign = 0;
+    for (const ModifierFamily& family : modifierFamilies) {
+        if (!isDown(family.left) && !isDown(family.right)) continue;
+        bool own = false;
+        for (const auto& [slot, releases] : state().held)
+            for (const INPUT& input : releases)
+                own |= input.type == INPUT_KEYBOARD &&
+                       (input.ki.wVk == family.left || input.ki.wVk == family.right);
+        if (!own) foreign |= family.flag;
+    }
+    return foreign;
+}
+
+// Records that keys were not pressed because modifiers vantrel may not release are down.
+void refuseUnder(uint64_t flags, std::string_view consequence) {
+    std::string names;
+    for (const ModifierFamily& family : modifierFamilies)
+        if (flags & family.flag) names += (names.empty() ? "" : ", ") + std::string(family.name);
+    if (state().undelivered.empty())
+        state().undelivered = "windows: " + names +
+                              " held by another program or a person (vantrel does not release "
+                              "what it did not press); " +
+                              std::string(consequence);
+}
+
 // The keys that type one character of text: the control characters as their keys (a line end,
 // whatever its form, is Return), every other UTF-16 unit as itself.
 std::vector<INPUT> strokesOf(const std::vector<uint16_t>& units) {
@@ -263,6 +303,16 @@ void postText(const EventRecord& event) {
     if (!state().undelivered.empty()) return;
     std::vector<INPUT> downs = strokesOf(*event.text);
     if (downs.empty()) return;
+    // A character sent as itself arrives whatever modifiers are down, but an application takes
+    // it under Control, Alt or Windows as a shortcut; and Shift changes what a key does (Tab
+    // goes back).
+    uint64_t foreign = foreignModifiers();
+    if (uint64_t blocking = foreign & ~flagMaskShift)
+        return refuseUnder(blocking, "typing would send shortcuts, so nothing more was typed");
+    bool onKeys = std::any_of(downs.begin(), downs.end(),
+                              [](const INPUT& input) { return input.ki.wVk != 0; });
+    if (foreign && onKeys)
+        return refuseUnder(foreign, "the key would arrive shifted, so nothing more was typed");
     std::vector<INPUT> ups;
     for (const INPUT& down : downs)
         ups.push_back(upOf(down));
@@ -280,6 +330,13 @@ void postKey(const EventRecord& event) {
     if (!state().undelivered.empty()) return;
     std::optional<VirtualKey> key = rowFor(virtualKeyRows, event.keyCode);
     if (!key) return;
+    // A combination carries exactly the modifiers it names; a key is itself a modifier of its
+    // own.
+    uint64_t named = event.flags;
+    for (const ModifierFamily& family : modifierFamilies)
+        if (key->vk == family.left || key->vk == family.right) named |= family.flag;
+    if (uint64_t extra = foreignModifiers() & ~named)
+        return refuseUnder(extra, "the combination would carry it, so it was not pressed");
     // The modifiers of the flags that are not down already (pressed on their own by key_down,
     // or held by a person or another program) are pressed first; a modifier that is down stays
     // as it is, so vantrel never releases what it did not press.
