@@ -768,6 +768,39 @@ TEST_F(GnomeShellTest, TextOfEveryKindArrivesInATerminal) {
     EXPECT_EQ(v.finish(), 0);
 }
 
+// The seat's modifiers are shared by every keyboard: another program's Shift or Control would
+// reach vantrel's keys. Such keys are kept from the client and the request fails; text goes on
+// once they are released.
+TEST_F(GnomeShellTest, ModifiersAnotherProgramHoldsNeverReachTheText) {
+    if (!installed("foot")) GTEST_SKIP() << "no foot";
+    Vantrel v = vantrel();
+    Vantrel other(VANTREL_EXECUTABLE, compositor_->environment(), path("other.err"));
+    Process wev = observer(v, "before-modifiers.log");
+    std::string out = path("modifiers-typed.txt");
+    Process terminal = compositor_->client(
+        {"foot", "sh", "-c", "stty raw -echo; exec cat > " + out}, "modifiers-foot.log");
+    ASSERT_TRUE(
+        eventually([&] { return observed(readAll(path("before-modifiers.log"))).keyboardLeft; }));
+    EXPECT_EQ(v.request({{"id", 1}, {"action", "type"}, {"text", "ab"}}), ok(1));
+    int id = 2;
+    for (const char* modifier : {"shift", "ctrl"}) {
+        EXPECT_EQ(other.request({{"id", id}, {"action", "key_down"}, {"text", modifier}}), ok(id));
+        json reply = v.request({{"id", id}, {"action", "type"}, {"text", "cd\u00e9"}});
+        EXPECT_EQ(reply["error"], "input not delivered") << reply.dump();
+        EXPECT_NE(reply.value("detail", "")
+                      .find(std::string(modifier) == "shift" ? "Shift held" : "Control held"),
+                  std::string::npos)
+            << reply.dump();
+        EXPECT_EQ(other.request({{"id", id}, {"action", "key_up"}, {"text", modifier}}), ok(id));
+        ++id;
+    }
+    EXPECT_EQ(v.request({{"id", id}, {"action", "type"}, {"text", "ef\u00e9"}}), ok(id));
+    EXPECT_TRUE(eventually([&] { return readAll(out) == "abef\u00e9"; })) << readAll(out);
+    EXPECT_EQ(v.finish(), 0);
+    EXPECT_EQ(other.finish(), 0);
+    EXPECT_EQ(readAll(path("other.err")), "");
+}
+
 // Chromium takes text from the input method as GTK does.
 TEST_F(GnomeShellTest, TextOfEveryKindArrivesInChromium) {
     if (!browserAvailable()) GTEST_SKIP() << "chromium is not installed (scripts/deps)";

@@ -149,7 +149,9 @@ struct Compositor {
     IBusConnection ibus;
     bool ibusAsked = false, ibusActivationAwaited = false;
     uint64_t ibusKeysBefore = 0, keysSinceEngaged = 0;
-    uint64_t ibusFocus = 0; // the engine's focus change the commits last went to
+    uint64_t ibusKeptBefore = 0;       // the engine's count of kept keys when it was engaged
+    std::vector<xkb_keycode_t> unsent; // key presses not sent, whose releases are not either
+    uint64_t ibusFocus = 0;            // the engine's focus change the commits last went to
     // Whether the focused client has let a first report pass since it took the focus: it does
     // not report the text around its cursor at all (foot), and gets rests.
     bool ibusSilent = false;
@@ -173,6 +175,7 @@ struct Compositor {
 
     Clock::time_point lastKey;       // when a key last went down or up
     bool modifiersChanged = false;   // and whether it changed the modifiers
+    xkb_keycode_t lastPressed = 0;   // that key, when it went down
     std::map<uint32_t, Stroke> held; // by the core's key code, typed text or media key
     Point position;                  // where vantrel last put the pointer
 };
@@ -238,6 +241,14 @@ bool ibusRoute(Compositor& c, bool needed);
 // it, which a key sent meanwhile may have changed already: while vantrel's engine serves a
 // text field, each key waits until the engine has been handed the one before. When that was.
 Clock::time_point ibusHasKeys(Compositor& c);
+// The seat's modifiers are shared by every keyboard on GNOME: a Shift, Control or Caps Lock
+// that a person or another program holds applies to vantrel's keys too. While vantrel's engine
+// serves a text field it sees every key with the seat's modifiers, and keeps from the client a
+// key of vantrel's that would type another character or a shortcut. ibusGuardKey announces the
+// key about to be pressed; ibusKeptKeys says whether one was kept (setting `undelivered`), once
+// the engine has been handed the keys before.
+void ibusGuardKey(Compositor& c, xkb_keycode_t keycode);
+bool ibusKeptKeys(Compositor& c);
 // Commits a cluster after the keys before it; false, with `undelivered` set, when it could not
 // be delivered.
 bool commitThroughIBus(Compositor& c, std::span<const uint16_t> units);

@@ -713,6 +713,10 @@ std::string_view undeliveredInput() {
     if (!current) return {};
     if (current->remote && current->undelivered.empty())
         current->undelivered = wayland::settleRemoteDesktop(*current->remote, true);
+    if (current->remote && current->undelivered.empty()) {
+        wayland::ibusHasKeys(*current); // the last key's answer
+        wayland::ibusKeptKeys(*current);
+    }
     if (!wayland::broken(*current)) wayland::checkCommits(*current, true);
     return current->undelivered;
 }

@@ -90,6 +90,13 @@ struct IBus {
     std::mutex lock;
     std::deque<Order> queue; // guarded by lock
     IBusState state;         // guarded by lock
+    // The key press guardKey announced, and the key whose release is to be kept too (guarded by
+    // lock).
+    struct {
+        bool armed = false;
+        uint32_t code = 0, keysym = 0, own = 0;
+    } guard;
+    uint32_t keepRelease = 0;
     // The thread's own: the engine that was global before vantrel's, and whether a switch is
     // under way.
     std::string previous;
@@ -198,8 +205,33 @@ int engineCall(sd_bus_message* call, void* data, sd_bus_error*) {
                                           "no such property");
     }
     if (member == "ProcessKeyEvent") {
-        int answer = sd_bus_reply_method_return(call, "b", 0);
-        learn(ibus, [](IBusState& s) { ++s.keysSeen; });
+        // IBus's modifier masks are X's, with the release flag and virtual modifiers above.
+        constexpr uint32_t releaseFlag = 1u << 30, shortcuts = 0x4 | 0x8 | 0x40, realMods = 0xEF;
+        uint32_t keyval = 0, code = 0, state = 0;
+        sd_bus_message_read(call, "uuu", &keyval, &code, &state);
+        bool keep = false;
+        uint32_t extra = 0;
+        {
+            std::lock_guard<std::mutex> guard(ibus.lock);
+            if (state & releaseFlag) {
+                keep = code != 0 && code == ibus.keepRelease;
+                if (keep) ibus.keepRelease = 0;
+            } else if (code == ibus.keepRelease) {
+                ibus.keepRelease = 0; // pressed again (by a person): its release is theirs
+            }
+            if (!(state & releaseFlag) && ibus.guard.armed && code == ibus.guard.code) {
+                ibus.guard.armed = false;
+                extra = state & realMods & ~ibus.guard.own;
+                keep = keyval != ibus.guard.keysym || (extra & shortcuts);
+                if (keep) ibus.keepRelease = code;
+            }
+        }
+        int answer = sd_bus_reply_method_return(call, "b", keep ? 1 : 0);
+        learn(ibus, [&](IBusState& s) {
+            ++s.keysSeen;
+            if (keep && !(state & releaseFlag)) s.keptUnder = extra;
+            if (keep) ++s.keysKept;
+        });
         return answer;
     }
     if (member == "FocusInId" || member == "FocusIn") {
@@ -514,6 +546,14 @@ IBusConnection openIBus(std::string& why) {
     return ibus;
 }
 
+void guardKey(IBus& ibus, uint32_t code, uint32_t keysym, uint32_t own) {
+    std::lock_guard<std::mutex> guard(ibus.lock);
+    ibus.guard.armed = true;
+    ibus.guard.code = code;
+    ibus.guard.keysym = keysym;
+    ibus.guard.own = own;
+}
+
 IBusState ibusState(IBus& ibus) {
     std::lock_guard<std::mutex> guard(ibus.lock);
     return ibus.state;
@@ -548,6 +588,12 @@ void commitIBus(IBus& ibus, const std::string& text) {
 }
 
 void releaseIBus(IBus& ibus, bool wait) {
+    {
+        // Keys that come later are not vantrel's to keep.
+        std::lock_guard<std::mutex> guard(ibus.lock);
+        ibus.guard.armed = false;
+        ibus.keepRelease = 0;
+    }
     uint64_t releases = ibusState(ibus).releases;
     give(ibus, {Order::Kind::release, {}});
     if (!wait) return;

@@ -40,6 +40,11 @@ struct IBusState {
     std::optional<std::string> beforeCursor;
     uint64_t reports = 0;
     uint64_t keysSeen = 0; // key events the engine was handed (presses and releases)
+    // Keys of vantrel's that the engine kept from the client, because modifiers vantrel did not
+    // press were in effect (see guardKey), and those modifiers (X masks: Shift 1, Lock 2,
+    // Control 4, Mod1 8, ...) for the last press kept.
+    uint64_t keysKept = 0;
+    uint32_t keptUnder = 0;
     uint64_t releases = 0; // switches back to the engine before vantrel's, answered
     std::string problem;   // why the last order failed; empty when none did
 };
@@ -58,6 +63,13 @@ void commitIBus(IBus& ibus, const std::string& text);
 // Gives the engine that was global before back; with `wait`, until the daemon has answered (a
 // stop leaves it the grace every answer gets).
 void releaseIBus(IBus& ibus, bool wait);
+
+// The next press of evdev key `code` is vantrel's, and should type `keysym` under vantrel's own
+// modifiers `own` (X masks). The seat's modifiers are shared by every keyboard, a person's
+// included: when the key comes with another keysym, or with Control, Alt or Super that vantrel
+// did not press (a shortcut), the engine keeps it, and its release, from the client, and counts
+// it in keysKept.
+void guardKey(IBus& ibus, uint32_t code, uint32_t keysym, uint32_t own);
 
 IBusState ibusState(IBus& ibus);
 

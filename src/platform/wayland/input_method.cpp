@@ -443,6 +443,7 @@ bool ibusRoute(Compositor& c, bool needed) {
         if (!c.ibus) return false;
         IBusState state = engageIBus(*c.ibus, Clock::now() + engageWait);
         c.ibusKeysBefore = state.keysSeen;
+        c.ibusKeptBefore = state.keysKept;
         c.keysSinceEngaged = 0;
     }
     if (!c.ibus) return false;
@@ -453,6 +454,39 @@ bool ibusRoute(Compositor& c, bool needed) {
             awaitState(*c.ibus, Clock::now() + activationWait, textFieldFocused);
     }
     return textFieldFocused(ibusState(*c.ibus));
+}
+
+void ibusGuardKey(Compositor& c, xkb_keycode_t keycode) {
+    if (!c.ibusAsked || !c.ibus || !textFieldFocused(ibusState(*c.ibus))) return;
+    xkb_keysym_t keysym = xkb_state_key_get_one_sym(c.state.get(), keycode);
+    // A modifier key of vantrel's own changes the seat's modifiers whatever the engine answers.
+    if ((keysym >= XKB_KEY_Shift_L && keysym <= XKB_KEY_Hyper_R) ||
+        (keysym >= XKB_KEY_ISO_Lock && keysym <= XKB_KEY_ISO_Level5_Lock))
+        return;
+    guardKey(*c.ibus, keycode - 8, keysym,
+             xkb_state_serialize_mods(c.state.get(), XKB_STATE_MODS_EFFECTIVE));
+}
+
+bool ibusKeptKeys(Compositor& c) {
+    if (!c.ibusAsked || !c.ibus) return false;
+    IBusState state = ibusState(*c.ibus);
+    if (state.keysKept == c.ibusKeptBefore) return false;
+    if (c.undelivered.empty()) {
+        static constexpr std::pair<uint32_t, const char*> names[] = {
+            {0x1, "Shift"}, {0x2, "Caps Lock"}, {0x4, "Control"}, {0x8, "Alt"},
+            {0x20, "Mod3"}, {0x40, "Super"},    {0x80, "AltGr"}};
+        std::string held;
+        for (const auto& [mask, name] : names)
+            if (state.keptUnder & mask) held += (held.empty() ? "" : ", ") + std::string(name);
+        c.undelivered =
+            "gnome: " +
+            (held.empty() ? std::string("the seat's keyboard state (another layout group?)")
+                          : held + " held by another program or a person") +
+            " would have made vantrel's key type another character or a shortcut (vantrel does "
+            "not release what it did not press), so the key was kept from the client and "
+            "nothing more was typed";
+    }
+    return true;
 }
 
 Clock::time_point ibusHasKeys(Compositor& c) {
