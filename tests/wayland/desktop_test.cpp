@@ -415,6 +415,20 @@ template <typename Compositor> class CompositorTest : public ::testing::Test {
         EXPECT_TRUE(eventually([&] { return observed(readAll(path(log))).keyboardEntered; }));
         return wev;
     }
+    // foot running a raw `cat` into `name`-typed.txt, with the keyboard taken from a wev
+    // opened before it: what its shell reads is what vantrel typed, byte for byte.
+    struct Terminal {
+        Process wev, foot;
+        std::string out;
+    };
+    Terminal terminal(Vantrel& v, const std::string& name) {
+        std::string log = "before-" + name + ".log", out = path(name + "-typed.txt");
+        Process wev = observer(v, log);
+        Process foot = compositor_->client(
+            {"foot", "sh", "-c", "stty raw -echo; exec cat > " + out}, name + "-foot.log");
+        EXPECT_TRUE(eventually([&] { return observed(readAll(path(log))).keyboardLeft; }));
+        return {std::move(wev), std::move(foot), out};
+    }
     // Moves land on exact pixels (two presses' surface coordinates differ by exactly their
     // points' distance), each button arrives as its evdev code, each wheel line as one step of
     // `wheelStep`; keys go through the seat's keymap (a shifted character with Shift, a
@@ -757,12 +771,8 @@ TEST_F(GnomeShellTest, TextOfEveryKindArrivesInOrderInGtkEntries) {
 TEST_F(GnomeShellTest, TextOfEveryKindArrivesInATerminal) {
     if (!installed("foot")) GTEST_SKIP() << "no foot";
     Vantrel v = vantrel();
-    Process wev = observer(v, "before-foot.log");
-    std::string out = path("foot-typed.txt");
-    Process terminal =
-        compositor_->client({"foot", "sh", "-c", "stty raw -echo; exec cat > " + out}, "foot.log");
-    ASSERT_TRUE(
-        eventually([&] { return observed(readAll(path("before-foot.log"))).keyboardLeft; }));
+    Terminal foot = terminal(v, "foot");
+    const std::string& out = foot.out;
     EXPECT_EQ(v.request({{"id", 1}, {"action", "type"}, {"text", mixedText}}), ok(1));
     EXPECT_TRUE(eventually([&] { return readAll(out) == mixedText; })) << readAll(out);
     EXPECT_EQ(v.finish(), 0);
@@ -775,12 +785,8 @@ TEST_F(GnomeShellTest, ModifiersAnotherProgramHoldsNeverReachTheText) {
     if (!installed("foot")) GTEST_SKIP() << "no foot";
     Vantrel v = vantrel();
     Vantrel other(VANTREL_EXECUTABLE, compositor_->environment(), path("other.err"));
-    Process wev = observer(v, "before-modifiers.log");
-    std::string out = path("modifiers-typed.txt");
-    Process terminal = compositor_->client(
-        {"foot", "sh", "-c", "stty raw -echo; exec cat > " + out}, "modifiers-foot.log");
-    ASSERT_TRUE(
-        eventually([&] { return observed(readAll(path("before-modifiers.log"))).keyboardLeft; }));
+    Terminal foot = terminal(v, "modifiers");
+    const std::string& out = foot.out;
     EXPECT_EQ(v.request({{"id", 1}, {"action", "type"}, {"text", "ab"}}), ok(1));
     int id = 2;
     for (const char* modifier : {"shift", "ctrl"}) {
@@ -834,12 +840,8 @@ TEST_F(GnomeShellTest, ASignalWhileCommittingGivesTheEngineBack) {
     if (!installed("foot")) GTEST_SKIP() << "no foot";
     std::string before = compositor_->ibusEngine();
     Vantrel v = vantrel();
-    Process wev = observer(v, "before-signal.log");
-    std::string out = path("signal-typed.txt");
-    Process terminal = compositor_->client(
-        {"foot", "sh", "-c", "stty raw -echo; exec cat > " + out}, "signal-foot.log");
-    ASSERT_TRUE(
-        eventually([&] { return observed(readAll(path("before-signal.log"))).keyboardLeft; }));
+    Terminal foot = terminal(v, "signal");
+    const std::string& out = foot.out;
     std::string text;
     for (int i = 0; i < 100; ++i)
         text += "\u00e9\u4e2d";

@@ -583,6 +583,17 @@ TEST_F(WaylandTest, TextBeyondTheBasicPlaneFallsBackToKeys) {
     EXPECT_TRUE(sees("utf8: 'x'"));
 }
 
+// What `read` gives once it has stopped changing: read every `every`, for at most 50 times.
+template <typename Read> std::string settled(Read read, std::chrono::milliseconds every) {
+    std::string now, previous = "-";
+    for (int i = 0; i < 50 && now != previous; ++i) {
+        previous = now;
+        std::this_thread::sleep_for(every);
+        now = read();
+    }
+    return now;
+}
+
 // Whether `text` holds a character of the Private Use Area's U+F600 to U+F6FF: what an emoji
 // typed on a key becomes in a client that keeps one UTF-16 unit of a key's character.
 bool holdsCutEmoji(const std::string& text) {
@@ -659,13 +670,11 @@ TEST_F(WaylandTest, TwoVantrelsTypingAtOnceDeliverWholeOrFail) {
     first.send({{"id", 2}, {"action", "type"}, {"text", texts[0]}});
     second.send({{"id", 2}, {"action", "type"}, {"text", texts[1]}});
     json replies[2] = {first.reply(), second.reply()};
-    std::string value;
-    std::string previous = "-";
-    for (int i = 0; i < 50 && value != previous; ++i) {
-        previous = value;
-        std::this_thread::sleep_for(200ms);
-        value = browser.evaluate("document.getElementById('text').value").get<std::string>();
-    }
+    std::string value = settled(
+        [&] {
+            return browser.evaluate("document.getElementById('text').value").get<std::string>();
+        },
+        200ms);
     EXPECT_FALSE(holdsCutEmoji(value)) << value;
     for (int which = 0; which < 2; ++which) {
         char32_t base = which ? 0x1F680 : 0x1F400;
@@ -708,12 +717,9 @@ TEST_F(WaylandTest, TextArrivesWholeWhileAnotherVantrelClicksBetweenTerminals) {
                   ok());
     }
     json reply = typist.reply();
-    std::string both, previous = "-";
-    for (int i = 0; i < 50 && both != previous; ++i) {
-        previous = both;
-        std::this_thread::sleep_for(100ms);
-        both = readAll(dir_.path + "/left.txt") + readAll(dir_.path + "/right.txt");
-    }
+    std::string both = settled(
+        [&] { return readAll(dir_.path + "/left.txt") + readAll(dir_.path + "/right.txt"); },
+        100ms);
     expectEmojiAsAnswered(reply, both, 60);
     if (reply["ok"] == true) {
         EXPECT_EQ(occurrences(both, "x"), 20u) << both;
@@ -742,12 +748,7 @@ TEST_F(WaylandTest, AKeyboardJoiningTheSeatMidTextLosesNoCommitUnseen) {
                   ok());
     }
     json reply = typist.reply();
-    std::string all, previous = "-";
-    for (int i = 0; i < 50 && all != previous; ++i) {
-        previous = all;
-        std::this_thread::sleep_for(100ms);
-        all = readAll(dir_.path + "/typed.txt");
-    }
+    std::string all = settled([&] { return readAll(dir_.path + "/typed.txt"); }, 100ms);
     expectEmojiAsAnswered(reply, all, 60);
     for (auto& v : joining)
         EXPECT_EQ(v->finish(), 0);
@@ -779,13 +780,12 @@ TEST_F(WaylandTest, TextArrivesWholeWhileAnotherVantrelMovesTheFocus) {
             ok());
     }
     json reply = typist.reply();
-    std::string both, previous = "-";
-    for (int i = 0; i < 50 && both != previous; ++i) {
-        previous = both;
-        std::this_thread::sleep_for(200ms);
-        both = browser.evaluate("document.getElementById('first').value").get<std::string>() +
-               browser.evaluate("document.getElementById('second').value").get<std::string>();
-    }
+    std::string both = settled(
+        [&] {
+            return browser.evaluate("document.getElementById('first').value").get<std::string>() +
+                   browser.evaluate("document.getElementById('second').value").get<std::string>();
+        },
+        200ms);
     EXPECT_FALSE(holdsCutEmoji(both)) << both;
     expectEmojiAsAnswered(reply, both, 60);
     EXPECT_EQ(mover.finish(), 0);
