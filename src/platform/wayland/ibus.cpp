@@ -35,7 +35,10 @@ constexpr const char* daemonPath = "/org/freedesktop/IBus";
 constexpr const char* engineInterface = "org.freedesktop.IBus.Engine";
 constexpr const char* factoryPath = "/org/freedesktop/IBus/Factory";
 constexpr const char* enginePath = "/org/freedesktop/IBus/Engine/vantrel";
-constexpr const char* engineName = "vantrel";
+// Each vantrel's engine has a name of its own, "vantrel-<pid>": the daemon creates an engine
+// through the component that registered its name, so a second vantrel registering the same name
+// was never handed its own engine, and its text was refused while the first stayed connected.
+constexpr std::string_view enginePrefix = "vantrel";
 
 // How long a call the engine's side waits for may take: the daemon answers at once when it
 // runs, and a frozen one must not hold vantrel.
@@ -84,6 +87,7 @@ std::string daemonAddress() {
 
 struct IBus {
     std::string address;
+    std::string engine, component; // this process's engine and component names
     sd_bus* bus = nullptr;
     int orders = -1; // eventfd: the request side has given the thread an order
     int news = -1;   // eventfd: the thread has learned something
@@ -322,10 +326,13 @@ int globalEngine(sd_bus_message* reply, void* data, sd_bus_error*) {
     if (!sd_bus_message_get_error(reply)) {
         std::string name;
         if (sd_bus_message_enter_container(reply, 'v', "v") >= 0) name = engineNameIn(reply);
-        if (!name.empty() && name != engineName) ibus.previous = name;
+        // Another vantrel's engine, global in the middle of its request, is not given back at
+        // the end: that vantrel gives back the engine from before it.
+        if (!name.empty() && !name.starts_with(enginePrefix)) ibus.previous = name;
     }
     if (sd_bus_call_method_async(ibus.bus, nullptr, daemonName, daemonPath, daemonName,
-                                 "SetGlobalEngine", switched, &ibus, "s", engineName) < 0) {
+                                 "SetGlobalEngine", switched, &ibus, "s",
+                                 ibus.engine.c_str()) < 0) {
         if (ibus.answersAwaited) --ibus.answersAwaited;
         learn(ibus, [](IBusState& s) { s.problem = "cannot ask IBus to switch engines"; });
     }
@@ -428,9 +435,9 @@ bool registerEngine(sd_bus* bus, IBus& ibus, std::string& why) {
     // An IBusComponent holding one IBusEngineDesc, each as IBus serializes them: a type name,
     // attachments, then the fields in their fixed order.
     int r = sd_bus_message_append(
-        raw, "v", "(sa{sv}ssssssssavav)", "IBusComponent", 0, "org.freedesktop.IBus.Vantrel",
+        raw, "v", "(sa{sv}ssssssssavav)", "IBusComponent", 0, ibus.component.c_str(),
         "vantrel types text the keyboard layout lacks", "", "MIT", "", "", "", "", 0, 1,
-        "(sa{sv}ssssssssussssssss)", "IBusEngineDesc", 0, engineName, "vantrel",
+        "(sa{sv}ssssssssussssssss)", "IBusEngineDesc", 0, ibus.engine.c_str(), "vantrel",
         "text typed by vantrel", "", "MIT", "", "", "default", 0u, "", "", "", "", "", "", "", "");
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message* reply = nullptr;
@@ -529,6 +536,8 @@ IBusConnection openIBus(std::string& why) {
     }
     IBusConnection ibus(new IBus);
     ibus->address = address;
+    ibus->engine = std::string(enginePrefix) + "-" + std::to_string(getpid());
+    ibus->component = "org.freedesktop.IBus.Vantrel" + std::to_string(getpid());
     ibus->orders = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     ibus->news = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (ibus->orders < 0 || ibus->news < 0) {
