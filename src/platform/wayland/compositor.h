@@ -101,11 +101,10 @@ struct InputMethod {
     // How many times the focused client stopped taking text, or stated it afresh.
     uint32_t deactivations = 0;
     bool activated = false; // an activate came since the last done
-    // The last commit, and the code points of those of the last `commitSettle`, oldest first.
-    // A client that moves its focus itself tells the compositor only after it has dropped the
-    // commits that met the move, so a focus moved by another program soon after a commit means
-    // it may be lost (`crossed` names the oldest that may).
-    Clock::time_point committedAt;
+    // The code points of the commits of the last `commitSettle` (the last at `lastUse`), oldest
+    // first. A client that moves its focus itself tells the compositor only after it has dropped
+    // the commits that met the move, so a focus moved by another program soon after a commit
+    // means it may be lost (`crossed` names the oldest that may).
     std::deque<std::pair<Clock::time_point, std::string>> recentCommits;
     std::string crossed;
     // Commits to the client since it last took text, and whether it answers each by stating its

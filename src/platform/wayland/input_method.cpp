@@ -84,13 +84,11 @@ void surroundingText(void* data, zwp_input_method_v2*, const char* text, uint32_
 }
 void textChangeCause(void*, zwp_input_method_v2*, uint32_t) {}
 void contentType(void*, zwp_input_method_v2*, uint32_t, uint32_t) {}
-std::string codePoints(std::span<const uint16_t> units);
-
 void done(void* data, zwp_input_method_v2*) {
     auto* method = static_cast<InputMethod*>(data);
     Clock::time_point now = Clock::now();
     bool soonAfterCommit =
-        now - method->committedAt <= commitSettle && now - method->focusMayMove > activationWait;
+        now - method->lastUse <= commitSettle && now - method->focusMayMove > activationWait;
     // An activate while active: the client states its text input afresh, and drops a commit
     // answered against its earlier state.
     if (method->active && (!method->pendingActive || method->activated)) {
@@ -207,15 +205,21 @@ void awaitKeys(Compositor& c) {
     }
 }
 
+// Reads what the compositor sends until `done` holds, `until` passes, the connection breaks or a
+// stop comes.
+template <typename Done> void readUntil(Compositor& c, Clock::time_point until, Done done) {
+    while (!done() && wl_display_get_error(c.display.get()) == 0) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+        if (left.count() <= 0 || !takePendingSignals()) return;
+        readEvents(c, left);
+    }
+}
+
 // Reads what the compositor sends until the focused client takes text, the seat is refused, or
 // `until` passes.
 void awaitActivation(Compositor& c, Clock::time_point until) {
     const InputMethod& method = c.inputMethod;
-    while (!method.active && !method.unavailable && wl_display_get_error(c.display.get()) == 0) {
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
-        if (left.count() <= 0) return;
-        readEvents(c, left);
-    }
+    readUntil(c, until, [&] { return method.active || method.unavailable; });
 }
 
 // The code points of a cluster, as "U+1F600 U+1F3FD".
@@ -299,12 +303,8 @@ Commit commitThroughInputMethod(Compositor& c, std::span<const uint16_t> units) 
     if (method.commits == 1 && method.answers == InputMethod::Answers::unknown) {
         // Whether the client answers commits (Chromium within a millisecond): given as long
         // after the first as a restating is watched for.
-        Clock::time_point until = method.committedAt + commitSettle;
-        while (!method.answered && method.active && wl_display_get_error(c.display.get()) == 0) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
-            if (left.count() <= 0) break;
-            readEvents(c, left);
-        }
+        readUntil(c, method.lastUse + commitSettle,
+                  [&] { return method.answered || !method.active; });
         if (!method.answered) method.answers = InputMethod::Answers::no;
         checkCommits(c, false);
         if (!c.undelivered.empty()) return Commit::refused;
@@ -313,16 +313,15 @@ Commit commitThroughInputMethod(Compositor& c, std::span<const uint16_t> units) 
     std::string text = utf8Of(units);
     zwp_input_method_v2_commit_string(method.object, text.c_str());
     zwp_input_method_v2_commit(method.object, method.serial);
-    method.committedAt = Clock::now();
+    method.lastUse = Clock::now();
     while (!method.recentCommits.empty() &&
-           method.committedAt - method.recentCommits.front().first > commitSettle)
+           method.lastUse - method.recentCommits.front().first > commitSettle)
         method.recentCommits.pop_front();
-    method.recentCommits.emplace_back(method.committedAt, codePoints(units));
+    method.recentCommits.emplace_back(method.lastUse, codePoints(units));
     ++method.commits;
     method.answered = false;
     method.expected = lastCharacters(text, comparedCharacters);
     method.keysSinceCommit = false;
-    method.lastUse = Clock::now();
     if (!commitTaken(c)) {
         if (c.undelivered.empty())
             c.undelivered = "wayland: the focused client stopped taking text while " +
@@ -338,14 +337,8 @@ Commit commitThroughInputMethod(Compositor& c, std::span<const uint16_t> units) 
 void checkCommits(Compositor& c, bool settle) {
     InputMethod& method = c.inputMethod;
     if (!method.object) return;
-    if (settle) {
-        Clock::time_point until = method.committedAt + commitSettle;
-        while (method.crossed.empty() && wl_display_get_error(c.display.get()) == 0) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
-            if (left.count() <= 0 || !takePendingSignals()) break;
-            readEvents(c, left);
-        }
-    }
+    if (settle)
+        readUntil(c, method.lastUse + commitSettle, [&] { return !method.crossed.empty(); });
     if (method.crossed.empty() || !c.undelivered.empty()) return;
     c.undelivered = "wayland: the focused client stopped taking text, or restated it, within " +
                     std::to_string(commitSettle.count()) + " ms of the commit of " +
